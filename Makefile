@@ -1,0 +1,60 @@
+# The project's front door. Every target installs what it needs from Debian's packages first,
+# then configures and builds only what is out of date.
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+SUDO       := $(if $(filter 0,$(shell id -u)),,sudo)
+WERROR     := $(if $(filter true 1 yes,$(CI)),ON,OFF)
+
+PACKAGES := g++ make cmake ninja-build pkg-config git qt6-base-dev libftdi1-dev \
+            libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
+
+# Sanitizer reports end the run; leaks count as reports.
+TEST_ENV := QT_QPA_PLATFORM=offscreen \
+            ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
+            UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+            LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
+
+.PHONY: all deps build test test-normal test-asan demo bench format clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVX_WERROR=$(WERROR)
+
+$(ASAN_BUILD)/build.ninja: | deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQVX_WERROR=$(WERROR) \
+	  -DQVX_SANITIZE=ON
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: test-normal test-asan
+
+test-normal: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && env $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
+
+test-asan: deps $(ASAN_BUILD)/build.ninja
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && env $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	@echo "make demo: the window arrives with a later change; nothing to show yet."
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

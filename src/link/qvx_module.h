@@ -1,0 +1,69 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/d2xx.h"
+
+namespace qvx {
+
+// The USB link and the board's command set. Every operation takes no arguments, reads its
+// inputs from the members below and reports through FtStatus, which the caller tests at once.
+class QVXModule {
+ public:
+  static constexpr int kTextBufferSize = 4096;
+  static constexpr std::int32_t kReadIncomplete = 8;  // our own mark, not a driver status
+
+  QVXModule(D2xx& driver, std::vector<std::uint8_t>& imageBuffer);
+
+  // Link state.
+  FT_HANDLE DeviceHandle = nullptr;
+  std::int32_t FtStatus = 0;
+  std::int32_t WriteLength = 0;
+  std::int32_t ReadLength = 0;
+  std::int32_t BufferOffset = 0;
+  std::array<std::uint8_t, kTextBufferSize> SendBuffer{};
+  std::array<std::uint8_t, kTextBufferSize> ReplyBuffer{};
+  std::int32_t BytesWritten = 0;
+  std::int32_t BytesRead = 0;
+  std::int32_t ReadTotal = 0;
+  bool ReadTimedOut = false;
+  bool ReadFailed = false;
+
+  // Command state.
+  std::string CommandText;
+  std::uint8_t HwMajor = 0;
+  std::uint8_t HwMinor = 0;
+  std::uint8_t FwMajor = 0;
+  std::uint8_t FwMinor = 0;
+  std::int32_t FlashAddress = 0;
+  std::int32_t BlockWords = 0;
+  std::int32_t ExecOperand = 0;
+
+  // Link operations.
+  void OpenDevice();
+  void CloseDevice();
+  void PurgeDevice();
+  void SendCommand();
+  void SendBlock();
+  void ReadReply();
+  void ReceiveBlock();
+
+  // Commands.
+  void QueryDeviceInfo();
+  void SendExecute();
+  void ReadFlashBlock();
+  void WriteFlashBlock();
+
+  // Left-aligned copy into a text buffer: the rest becomes spaces, a longer text is cut.
+  static void PutText(std::array<std::uint8_t, kTextBufferSize>& buffer, std::string_view text);
+
+ private:
+  D2xx& driver_;
+  std::vector<std::uint8_t>& ImageBuffer;
+};
+
+}  // namespace qvx
