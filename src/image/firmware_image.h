@@ -8,7 +8,7 @@
 
 namespace qvx {
 
-inline constexpr std::size_t kImageSize = 65544;          // 8-byte header + 65,536 bytes of flash
+inline constexpr std::size_t kImageSize = 65544;  // 8-byte header + 65,536 bytes of flash
 inline constexpr std::size_t kContainerSize = 4 * kImageSize;  // the scrambled form
 inline constexpr std::int16_t kImageResourceId = 100;
 

@@ -1,0 +1,34 @@
+#include "image/firmware_image.h"
+
+#include <utility>
+
+#include "image/image_format.h"
+
+namespace qvx {
+
+FirmwareImage::FirmwareImage(ResourceLoader loader, std::int16_t& opResult)
+    : OpResult(opResult), loader_(std::move(loader)) {}
+
+void FirmwareImage::CreateArrays() {
+  ImageBuffer.assign(kImageSize, 0);
+  ReferenceImage.assign(kImageSize, 0);
+  ResourceData.assign(kContainerSize, 0);
+}
+
+void FirmwareImage::LoadFirmwareImage() {
+  OpResult = -1;
+  if (!loader_) return;
+  std::optional<std::vector<std::uint8_t>> resource = loader_("JPG", ImageResourceId);
+  if (!resource) return;  // ImageBuffer keeps what it had
+  ResourceData = std::move(*resource);
+  // A short container is refused here, so DescrambleImage never meets one.
+  if (ResourceData.size() < kContainerSize) return;
+  DescrambleImage();
+
+  ImageMajor = ImageBuffer[kVersionOffset] >> 4;
+  ImageMinor = ImageBuffer[kVersionOffset] & 0x0F;
+  if (!HasValidHeader(ImageBuffer)) return;
+  OpResult = 0;
+}
+
+}  // namespace qvx
