@@ -62,6 +62,11 @@ class QVXModule {
   static void PutText(std::array<std::uint8_t, kTextBufferSize>& buffer, std::string_view text);
 
  private:
+  void Write(const std::uint8_t* data);  // WriteLength bytes from data, in one call
+  void ExactRead(std::uint8_t* target);  // ReadLength bytes into target, over as many calls
+  void SendText(std::string text);       // builds CommandText and sends it
+  bool BlockParametersValid();           // "RF"/"WF" parameters; sets FtStatus 6 when not
+
   D2xx& driver_;
   std::vector<std::uint8_t>& ImageBuffer;
 };

@@ -1,0 +1,208 @@
+#include "link/qvx_module.h"
+
+#include <algorithm>
+
+namespace qvx {
+
+namespace {
+
+constexpr DWORD kReadTimeoutMs = 100;
+constexpr DWORD kWriteTimeoutMs = 0;
+constexpr std::uint8_t kLatencyMs = 2;
+constexpr DWORD kTransferSize = 65536;
+constexpr DWORD kPurgeBoth = ft::PURGE_RX | ft::PURGE_TX;
+constexpr std::int32_t kMaxParameter = 65535;
+
+std::int32_t AsStatus(FT_STATUS status) {
+  return static_cast<std::int32_t>(status);
+}
+
+bool InRange(std::int64_t value, std::int64_t low, std::int64_t high) {
+  return value >= low && value <= high;
+}
+
+// A block transfer must stay inside the image buffer.
+bool BlockFits(std::int32_t offset, std::int32_t length, std::size_t bufferSize) {
+  return offset >= 0 && length >= 0 &&
+         static_cast<std::int64_t>(offset) + length <= static_cast<std::int64_t>(bufferSize);
+}
+
+std::string AddressBytes(std::int32_t address) {
+  return {static_cast<char>(address / 65536), static_cast<char>(address / 256),
+          static_cast<char>(address % 256)};
+}
+
+std::string WordBytes(std::int32_t value) {
+  return {static_cast<char>(value / 256), static_cast<char>(value % 256)};
+}
+
+}  // namespace
+
+QVXModule::QVXModule(D2xx& driver, std::vector<std::uint8_t>& imageBuffer)
+    : driver_(driver), ImageBuffer(imageBuffer) {
+  SendBuffer.fill(' ');
+  ReplyBuffer.fill(' ');
+}
+
+void QVXModule::PutText(std::array<std::uint8_t, kTextBufferSize>& buffer, std::string_view text) {
+  const std::size_t n = std::min(text.size(), buffer.size());
+  std::copy_n(text.begin(), n, buffer.begin());
+  std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(n), buffer.end(), ' ');
+}
+
+// --- Link ---------------------------------------------------------------------------------
+
+void QVXModule::OpenDevice() {
+  std::string description = "Quorvex";
+  description.push_back('\0');
+  FT_HANDLE handle = nullptr;
+  FtStatus = AsStatus(driver_.FT_OpenEx(description.data(), ft::OPEN_BY_DESCRIPTION, &handle));
+  if (FtStatus != 0) return;
+  DeviceHandle = handle;
+
+  FtStatus = AsStatus(driver_.FT_SetTimeouts(DeviceHandle, kReadTimeoutMs, kWriteTimeoutMs));
+  if (FtStatus == 0) FtStatus = AsStatus(driver_.FT_SetLatencyTimer(DeviceHandle, kLatencyMs));
+  if (FtStatus == 0) {
+    FtStatus = AsStatus(driver_.FT_SetUSBParameters(DeviceHandle, kTransferSize, kTransferSize));
+  }
+  if (FtStatus != 0) CloseDevice();
+}
+
+void QVXModule::CloseDevice() {
+  if (DeviceHandle != nullptr) driver_.FT_Close(DeviceHandle);
+  DeviceHandle = nullptr;
+}
+
+void QVXModule::PurgeDevice() {
+  FtStatus = AsStatus(driver_.FT_Purge(DeviceHandle, kPurgeBoth));
+}
+
+void QVXModule::Write(const std::uint8_t* data) {
+  DWORD written = 0;
+  const FT_STATUS status =
+      driver_.FT_Write(DeviceHandle, data, static_cast<DWORD>(WriteLength), &written);
+  BytesWritten = static_cast<std::int32_t>(written);
+  FtStatus = AsStatus(status);
+  // A short write reported as success would let a partial block pass for a sent one.
+  if (FtStatus == 0 && written < static_cast<DWORD>(WriteLength)) {
+    FtStatus = AsStatus(ft::IO_ERROR);
+  }
+}
+
+void QVXModule::SendCommand() {
+  BytesWritten = 0;
+  if (!InRange(WriteLength, 0, kTextBufferSize)) {
+    FtStatus = AsStatus(ft::INVALID_PARAMETER);
+    return;
+  }
+  Write(SendBuffer.data());
+}
+
+void QVXModule::SendBlock() {
+  if (!BlockFits(BufferOffset, WriteLength, ImageBuffer.size())) {
+    FtStatus = AsStatus(ft::INVALID_PARAMETER);
+    return;
+  }
+  Write(ImageBuffer.data() + BufferOffset);
+}
+
+void QVXModule::ExactRead(std::uint8_t* target) {
+  ReadTimedOut = false;
+  ReadFailed = false;
+  ReadTotal = 0;
+  do {
+    const auto asked = static_cast<DWORD>(ReadLength - ReadTotal);
+    DWORD got = 0;
+    const FT_STATUS status = driver_.FT_Read(DeviceHandle, target + ReadTotal, asked, &got);
+    FtStatus = AsStatus(status);
+    BytesRead = static_cast<std::int32_t>(got);
+    if (status != ft::OK && status != ft::IO_ERROR) {
+      FtStatus = kReadIncomplete;
+      ReadFailed = true;
+    } else if (got > asked) {
+      // More than asked for cannot be true; counting it would run the target past its end.
+      FtStatus = kReadIncomplete;
+      ReadFailed = true;
+    } else if (got == 0) {
+      FtStatus = kReadIncomplete;
+      ReadTimedOut = true;
+    } else {
+      ReadTotal += BytesRead;
+    }
+  } while (ReadTotal != ReadLength && !ReadTimedOut && !ReadFailed);
+}
+
+void QVXModule::ReadReply() {
+  if (!InRange(ReadLength, 0, kTextBufferSize)) {
+    FtStatus = AsStatus(ft::INVALID_PARAMETER);
+    return;
+  }
+  ReplyBuffer.fill(' ');
+  ExactRead(ReplyBuffer.data());
+}
+
+void QVXModule::ReceiveBlock() {
+  if (!BlockFits(BufferOffset, ReadLength, ImageBuffer.size())) {
+    FtStatus = AsStatus(ft::INVALID_PARAMETER);
+    return;
+  }
+  ExactRead(ImageBuffer.data() + BufferOffset);
+}
+
+// --- Commands -----------------------------------------------------------------------------
+
+void QVXModule::SendText(std::string text) {
+  CommandText = std::move(text);
+  WriteLength = static_cast<std::int32_t>(CommandText.size());
+  PutText(SendBuffer, CommandText);
+  SendCommand();
+}
+
+bool QVXModule::BlockParametersValid() {
+  const bool valid = InRange(FlashAddress, 0, kMaxParameter) &&
+                     InRange(BlockWords, 1, kMaxParameter) &&
+                     BlockFits(BufferOffset, 4 * BlockWords, ImageBuffer.size());
+  if (!valid) FtStatus = AsStatus(ft::INVALID_PARAMETER);
+  return valid;
+}
+
+void QVXModule::QueryDeviceInfo() {
+  SendText("SI");
+  if (FtStatus != 0) return;
+  HwMajor = 0;
+  HwMinor = 0;
+  ReadLength = 4;
+  ReadReply();
+  if (FtStatus != 0) return;
+  if (ReplyBuffer[0] != 'K' || ReplyBuffer[1] != 'R') return;
+  HwMajor = ReplyBuffer[2] / 16;
+  HwMinor = ReplyBuffer[2] % 16;
+  FwMajor = ReplyBuffer[3] / 16;
+  FwMinor = ReplyBuffer[3] % 16;
+}
+
+void QVXModule::SendExecute() {
+  if (!InRange(ExecOperand, 0, kMaxParameter)) {
+    FtStatus = AsStatus(ft::INVALID_PARAMETER);
+    return;
+  }
+  SendText("EX" + WordBytes(ExecOperand));
+}
+
+void QVXModule::ReadFlashBlock() {
+  if (!BlockParametersValid()) return;
+  SendText("RF" + AddressBytes(FlashAddress) + WordBytes(BlockWords));
+  if (FtStatus != 0) return;
+  ReadLength = 4 * BlockWords;
+  ReceiveBlock();
+}
+
+void QVXModule::WriteFlashBlock() {
+  if (!BlockParametersValid()) return;
+  SendText("WF" + AddressBytes(FlashAddress));
+  if (FtStatus != 0) return;
+  WriteLength = 4 * BlockWords;
+  SendBlock();
+}
+
+}  // namespace qvx
