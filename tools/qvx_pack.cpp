@@ -1,0 +1,156 @@
+// Packs a plain firmware image into the scrambled container the program embeds, and unpacks a
+// container again for inspection.
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "image/firmware_image.h"
+#include "image/image_format.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kFailure = 1;
+constexpr int kUsageError = 2;
+
+void Fail(const std::string& message) {
+  std::fprintf(stderr, "qvx-pack: %s\n", message.c_str());
+}
+
+std::optional<std::vector<std::uint8_t>> ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    Fail("cannot open " + path.string());
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                  std::istreambuf_iterator<char>()};
+  if (in.bad()) {
+    Fail("cannot read " + path.string());
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+// Writes beside the target and renames over it, so a failed run never leaves a truncated file
+// where a good one was.
+bool WriteFileAtomically(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  fs::path temp = path;
+  temp += ".tmp-" + std::to_string(std::random_device{}());
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+      std::error_code ignored;
+      fs::remove(temp, ignored);
+      Fail("cannot write " + path.string());
+      return false;
+    }
+  }
+  std::error_code error;
+  fs::rename(temp, path, error);
+  if (error) {
+    fs::remove(temp, error);
+    Fail("cannot replace " + path.string());
+    return false;
+  }
+  return true;
+}
+
+// Also catches the same file reached through a link or a different spelling of the path.
+bool IsSameFile(const fs::path& a, const fs::path& b) {
+  std::error_code error;
+  return fs::equivalent(a, b, error) && !error;
+}
+
+std::string Version(const std::vector<std::uint8_t>& image) {
+  const std::uint8_t version = image[qvx::kVersionOffset];
+  return std::to_string(version >> 4) + "." + std::to_string(version & 0x0F);
+}
+
+int Pack(const fs::path& input, const fs::path& output) {
+  auto plain = ReadFile(input);
+  if (!plain) return kFailure;
+  if (plain->size() != qvx::kImageSize) {
+    Fail(input.string() + " holds " + std::to_string(plain->size()) +
+         " bytes; a firmware image is exactly " + std::to_string(qvx::kImageSize));
+    return kFailure;
+  }
+  if (!qvx::HasValidHeader(*plain)) {
+    Fail(input.string() +
+         " has no valid header: bytes 0-1 must be \"FW\" and byte 4 must be 0; the program "
+         "would refuse it");
+    return kFailure;
+  }
+  std::int16_t unused = 0;
+  qvx::FirmwareImage image(nullptr, unused);
+  image.ImageBuffer = std::move(*plain);
+  image.ScrambleImage();
+  if (!WriteFileAtomically(output, image.ResourceData)) return kFailure;
+  std::printf("packed firmware v%s into %s\n", Version(image.ImageBuffer).c_str(),
+              output.string().c_str());
+  return 0;
+}
+
+int Unpack(const fs::path& input, const fs::path& output) {
+  auto container = ReadFile(input);
+  if (!container) return kFailure;
+  if (container->size() < qvx::kContainerSize) {
+    Fail(input.string() + " holds " + std::to_string(container->size()) +
+         " bytes; a firmware container has at least " + std::to_string(qvx::kContainerSize));
+    return kFailure;
+  }
+  if (container->size() > qvx::kContainerSize) {
+    std::fprintf(stderr, "qvx-pack: ignoring %zu trailing bytes, as the program does\n",
+                 container->size() - qvx::kContainerSize);
+  }
+  std::int16_t unused = 0;
+  qvx::FirmwareImage image(nullptr, unused);
+  image.ResourceData = std::move(*container);
+  image.DescrambleImage();
+  if (!WriteFileAtomically(output, image.ImageBuffer)) return kFailure;
+  if (!qvx::HasValidHeader(image.ImageBuffer)) {
+    Fail(output.string() +
+         " written for inspection, but its header is not valid; the "
+         "program would refuse this container");
+    return kFailure;
+  }
+  std::printf("unpacked firmware v%s into %s\n", Version(image.ImageBuffer).c_str(),
+              output.string().c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr,
+                 "usage: qvx-pack pack <image> <container>\n"
+                 "       qvx-pack unpack <container> <image>\n");
+    return kUsageError;
+  }
+  const std::string_view command = argv[1];
+  const fs::path input = argv[2];
+  const fs::path output = argv[3];
+  if (command != "pack" && command != "unpack") {
+    Fail("unknown command \"" + std::string(command) + "\"; use pack or unpack");
+    return kUsageError;
+  }
+  if (IsSameFile(input, output)) {
+    Fail("refusing to overwrite the input " + input.string());
+    return kFailure;
+  }
+  return command == "pack" ? Pack(input, output) : Unpack(input, output);
+}
