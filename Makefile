@@ -8,7 +8,8 @@ SUDO       := $(if $(filter 0,$(shell id -u)),,sudo)
 WERROR     := $(if $(filter true 1 yes,$(CI)),ON,OFF)
 
 PACKAGES := g++ make cmake ninja-build pkg-config git qt6-base-dev libftdi1-dev \
-            libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
+            libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth \
+            dpkg-dev lintian file
 
 # Sanitizer reports end the run; leaks count as reports.
 TEST_ENV := QT_QPA_PLATFORM=offscreen \
@@ -58,3 +59,25 @@ format:
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
+
+# `make install` honours DESTDIR; PREFIX=/usr puts the udev rule where udev reads it.
+PREFIX        ?= /usr/local
+PACKAGE_BUILD ?= build-package
+
+.PHONY: install package
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX) --strip
+
+# Debian's hardening flags; CMake reads no CPPFLAGS, so they ride along in the compiler flags.
+$(PACKAGE_BUILD)/build.ninja: | deps
+	eval "$$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)" && \
+	CFLAGS="$$CPPFLAGS $$CFLAGS" CXXFLAGS="$$CPPFLAGS $$CXXFLAGS" \
+	cmake -S . -B $(PACKAGE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQVX_WERROR=$(WERROR) \
+	  -DQVX_BUILD_TESTS=OFF
+
+package: deps $(PACKAGE_BUILD)/build.ninja
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	rm -f $(PACKAGE_BUILD)/*.deb
+	cd $(PACKAGE_BUILD) && cpack
+	lintian --fail-on error $(PACKAGE_BUILD)/*.deb
