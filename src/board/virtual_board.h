@@ -2,76 +2,87 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "board/board_protocol.h"
+#include "board/fault_plan.h"
 #include "link/d2xx.h"
 
 namespace qvx::board {
 
 // How long the simulated link and flash take. All zero: answers are instant (the tests' default).
 struct Timing {
-  std::chrono::microseconds latency{0};          // per transfer, each way
-  double bytesPerSecondOut = 0;                  // host to board; 0 = unlimited
-  double bytesPerSecondIn = 0;                   // board to host; 0 = unlimited
-  std::chrono::microseconds blockProgramTime{0}; // per "WF" block
+  std::chrono::microseconds latency{0};           // per transfer, each way
+  double bytesPerSecondOut = 0;                   // host to board; 0 = unlimited
+  double bytesPerSecondIn = 0;                    // board to host; 0 = unlimited
+  std::chrono::microseconds blockProgramTime{0};  // per "WF" block
 
   // A full-speed link: 2 ms latency, 300 kB/s each way, 1 ms to program a block.
   static Timing FullSpeed();
-};
-
-// The driver calls a fault can be attached to.
-enum class Call { Open, SetTimeouts, SetLatency, SetUSBParameters, Purge, Write, Read, Close };
-
-// One command the board parsed, with its parameters.
-struct Command {
-  std::string mnemonic;  // "SI", "RF", "WF", "EX"
-  std::int32_t address = 0;
-  std::int32_t words = 0;
-  std::int32_t operand = 0;
+  // Slow enough for a person to watch the bar: a whole update takes about six seconds.
+  static Timing Demo();
 };
 
 // A simulated Quorvex board behind the eight driver calls: flash, command parser, driver-side
 // buffering and timing, and scriptable faults. Single-threaded; time passes by sleeping.
+//
+// Driver side: a write is delivered whole (after its transfer time) or, when it fails, not at
+// all, and then the board drops any partly received command. Each reply byte gets the moment it
+// reaches the host; a read returns once the asked count has arrived, else at the read timeout
+// with what has. Without FT_SetTimeouts (or with 0, the driver's "no timeout") a read waits for
+// whatever the board has still to send and returns then instead of hanging.
+// Unplugged (UnplugAfter, SetAttached(false)): every call on the handle fails with IO_ERROR
+// except FT_Close, which still releases it; opening finds no device.
 class VirtualBoard : public D2xx {
  public:
-  static constexpr std::size_t kFlashBytes = 65536;  // 32,768 address units of 2 bytes
-  static constexpr std::size_t kBlockBytes = 2048;   // the board's fixed "WF" block
+  static constexpr std::size_t kFlashBytes = BoardProtocol::kFlashBytes;
+  static constexpr std::size_t kBlockBytes = BoardProtocol::kBlockBytes;
 
   VirtualBoard();
 
   // --- Configuration -------------------------------------------------------------------
-  void SetDescription(std::string description);  // default "Quorvex"
+  void SetDescription(std::string description);                    // default "Quorvex"
   void SetVersions(std::uint8_t hardware, std::uint8_t firmware);  // default 0x21, 0x11
   void SetTiming(const Timing& timing);
   std::vector<std::uint8_t>& Flash();  // 65,536 bytes, erased to 0xFF
+  // A detached board is not found by FT_OpenEx; detaching an open one unplugs it.
+  void SetAttached(bool attached);
 
   // --- Faults (each one that fires is written to the fault log) --------------------------
   // Fails the nth call of that kind (1-based, counted from now) with status; nth 0 = every call.
+  // The failed call has no effect: a write delivers nothing, a read takes nothing.
   void FailCall(Call call, int nth, FT_STATUS status);
   // Read-back of flash byte offset `byte` (0..65,535) comes back altered: once, or always.
   void CorruptReadBack(std::size_t byte, bool persistent);
   // Replies arrive in pieces of at most this many bytes per read call (0 = whole).
   void SplitReplies(std::size_t pieceBytes);
-  // The reply to the nth command of that mnemonic (1-based) is never sent.
+  // The reply to the nth command of that mnemonic (1-based, counted from now; 0 = every one) is
+  // never sent.
   void SwallowReply(const std::string& mnemonic, int nth);
-  // After the nth command of that mnemonic, the board is unplugged: every later call fails
-  // with the I/O-error status and reads deliver nothing.
+  // After the nth command of that mnemonic (counted from now), the board is unplugged: that
+  // command takes effect but is not answered, the rest of its write is lost, every later call
+  // fails with the I/O-error status and reads deliver nothing.
   void UnplugAfter(const std::string& mnemonic, int nth);
-  // "SI" answers with this signature instead of "KR".
+  // "SI" answers with this signature instead of "KR" (any length: a short one makes a short
+  // reply).
   void SetSignature(std::string signature);
-  // Random transient faults of every kind, from a seed; probability per driver call.
+  // Random transient faults of every kind, from a seed; probability per driver call. Purges
+  // fail; writes fail, lose their replies or corrupt one read-back byte; reads fail or split.
   void InjectRandomFaults(std::uint32_t seed, double probability);
 
   // --- Inspection ------------------------------------------------------------------------
   const std::vector<Command>& Commands() const;
   const std::vector<std::string>& FaultLog() const;
   std::size_t IgnoredBytes() const;  // bytes it could not parse, or addressed beyond its flash
-  int Purges() const;
+  int Purges() const;                // calls that took effect
   int Opens() const;
   int Closes() const;
   bool IsOpen() const;
   bool InBootloader() const;
+  std::size_t PendingReplyBytes() const { return rx_.size(); }
 
   // --- D2xx ------------------------------------------------------------------------------
   FT_STATUS FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) override;
@@ -82,6 +93,35 @@ class VirtualBoard : public D2xx {
   FT_STATUS FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) override;
   FT_STATUS FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) override;
   FT_STATUS FT_Close(FT_HANDLE handle) override;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct InFlight {
+    std::uint8_t byte;
+    Clock::time_point arrives;
+  };
+
+  // INVALID_HANDLE, IO_ERROR when unplugged, a fault's status, or OK.
+  FT_STATUS Enter(FT_HANDLE handle, Call call);
+  FT_STATUS Usable(FT_HANDLE handle) const;
+  void Schedule(const std::vector<std::uint8_t>& reply, Clock::time_point ready);
+  void NoteOddIdentity(const BoardProtocol::Completed& done);
+  static Clock::duration Transfer(std::size_t bytes, double bytesPerSecond);
+
+  BoardProtocol protocol_;
+  FaultPlan faults_;
+  Timing timing_;
+  std::string description_ = "Quorvex";
+  bool attached_ = true;
+  bool open_ = false;
+  char handleToken_ = 0;  // its address is the handle
+  std::optional<Clock::duration> readTimeout_;
+  std::deque<InFlight> rx_;
+  Clock::time_point inLineFreeAt_{};
+  Clock::time_point busyUntil_{};
+  int purges_ = 0;
+  int opens_ = 0;
+  int closes_ = 0;
 };
 
 }  // namespace qvx::board

@@ -1,0 +1,257 @@
+#include "board/virtual_board.h"
+
+#include <algorithm>
+#include <span>
+#include <thread>
+#include <utility>
+
+namespace qvx::board {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+void SleepUntil(std::chrono::steady_clock::time_point moment) {
+  if (moment > std::chrono::steady_clock::now()) std::this_thread::sleep_until(moment);
+}
+
+}  // namespace
+
+Timing Timing::FullSpeed() {
+  return Timing{2ms, 300000, 300000, 1ms};
+}
+
+Timing Timing::Demo() {
+  return Timing{10ms, 30000, 30000, 20ms};
+}
+
+VirtualBoard::VirtualBoard() = default;
+
+void VirtualBoard::SetDescription(std::string description) {
+  description_ = std::move(description);
+}
+
+void VirtualBoard::SetVersions(std::uint8_t hardware, std::uint8_t firmware) {
+  protocol_.SetVersions(hardware, firmware);
+}
+
+void VirtualBoard::SetTiming(const Timing& timing) {
+  timing_ = timing;
+}
+
+std::vector<std::uint8_t>& VirtualBoard::Flash() {
+  return protocol_.Flash();
+}
+
+void VirtualBoard::SetAttached(bool attached) {
+  attached_ = attached;
+  if (!attached) rx_.clear();
+}
+
+void VirtualBoard::FailCall(Call call, int nth, FT_STATUS status) {
+  faults_.FailCall(call, nth, status);
+}
+
+void VirtualBoard::CorruptReadBack(std::size_t byte, bool persistent) {
+  faults_.CorruptReadBack(byte, persistent);
+}
+
+void VirtualBoard::SplitReplies(std::size_t pieceBytes) {
+  faults_.SplitReplies(pieceBytes);
+}
+
+void VirtualBoard::SwallowReply(const std::string& mnemonic, int nth) {
+  faults_.SwallowReply(mnemonic, nth);
+}
+
+void VirtualBoard::UnplugAfter(const std::string& mnemonic, int nth) {
+  faults_.UnplugAfter(mnemonic, nth);
+}
+
+void VirtualBoard::SetSignature(std::string signature) {
+  protocol_.SetSignature(std::move(signature));
+}
+
+void VirtualBoard::InjectRandomFaults(std::uint32_t seed, double probability) {
+  faults_.InjectRandomFaults(seed, probability);
+}
+
+const std::vector<Command>& VirtualBoard::Commands() const {
+  return protocol_.Commands();
+}
+const std::vector<std::string>& VirtualBoard::FaultLog() const {
+  return faults_.Log();
+}
+std::size_t VirtualBoard::IgnoredBytes() const {
+  return protocol_.IgnoredBytes();
+}
+int VirtualBoard::Purges() const {
+  return purges_;
+}
+int VirtualBoard::Opens() const {
+  return opens_;
+}
+int VirtualBoard::Closes() const {
+  return closes_;
+}
+bool VirtualBoard::IsOpen() const {
+  return open_;
+}
+bool VirtualBoard::InBootloader() const {
+  return protocol_.InBootloader();
+}
+
+VirtualBoard::Clock::duration VirtualBoard::Transfer(std::size_t bytes, double bytesPerSecond) {
+  if (bytesPerSecond <= 0) return Clock::duration::zero();
+  return std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(static_cast<double>(bytes) / bytesPerSecond));
+}
+
+FT_STATUS VirtualBoard::Usable(FT_HANDLE handle) const {
+  if (!open_ || handle != static_cast<const void*>(&handleToken_)) return ft::INVALID_HANDLE;
+  return attached_ ? ft::OK : ft::IO_ERROR;
+}
+
+FT_STATUS VirtualBoard::Enter(FT_HANDLE handle, Call call) {
+  const FT_STATUS status = Usable(handle);
+  return status != ft::OK ? status : faults_.OnCall(call);
+}
+
+FT_STATUS VirtualBoard::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) {
+  if (description == nullptr || handle == nullptr) return ft::INVALID_PARAMETER;
+  if (const FT_STATUS fault = faults_.OnCall(Call::Open); fault != ft::OK) return fault;
+  if (!attached_ || flags != ft::OPEN_BY_DESCRIPTION || description_ != description) {
+    return ft::DEVICE_NOT_FOUND;
+  }
+  if (open_) return ft::DEVICE_NOT_OPENED;
+  open_ = true;
+  ++opens_;
+  readTimeout_.reset();
+  rx_.clear();
+  *handle = &handleToken_;
+  return ft::OK;
+}
+
+FT_STATUS VirtualBoard::FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD /*writeMs*/) {
+  // Writes are taken whole at once, so only the read timeout matters.
+  const FT_STATUS status = Enter(handle, Call::SetTimeouts);
+  if (status != ft::OK) return status;
+  if (readMs == 0) {
+    readTimeout_.reset();
+  } else {
+    readTimeout_ = std::chrono::milliseconds(readMs);
+  }
+  return ft::OK;
+}
+
+FT_STATUS VirtualBoard::FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t /*ms*/) {
+  return Enter(handle, Call::SetLatency);
+}
+
+FT_STATUS VirtualBoard::FT_SetUSBParameters(FT_HANDLE handle, DWORD /*inSize*/, DWORD /*outSize*/) {
+  return Enter(handle, Call::SetUSBParameters);
+}
+
+FT_STATUS VirtualBoard::FT_Purge(FT_HANDLE handle, DWORD mask) {
+  const FT_STATUS status = Enter(handle, Call::Purge);
+  if (status != ft::OK) return status;
+  // The transmit side never holds bytes: a write is delivered before FT_Write returns.
+  if ((mask & ft::PURGE_RX) != 0) rx_.clear();
+  ++purges_;
+  return ft::OK;
+}
+
+void VirtualBoard::Schedule(const std::vector<std::uint8_t>& reply, Clock::time_point ready) {
+  if (reply.empty()) return;
+  const Clock::time_point start = std::max(ready, inLineFreeAt_) + timing_.latency;
+  for (std::size_t i = 0; i < reply.size(); ++i) {
+    rx_.push_back({reply[i], start + Transfer(i + 1, timing_.bytesPerSecondIn)});
+  }
+  inLineFreeAt_ = rx_.back().arrives;
+}
+
+void VirtualBoard::NoteOddIdentity(const BoardProtocol::Completed& done) {
+  if (done.command.mnemonic != "SI" || done.reply.empty()) return;
+  if (protocol_.Signature() != "KR") {
+    faults_.Note("SI answered with signature \"" + protocol_.Signature() + "\"");
+  }
+  if (protocol_.Hardware() == 0) faults_.Note("SI answered with hardware 0.0");
+}
+
+FT_STATUS VirtualBoard::FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) {
+  if (written == nullptr || (data == nullptr && count > 0)) return ft::INVALID_PARAMETER;
+  *written = 0;
+  if (const FT_STATUS status = Usable(handle); status != ft::OK) return status;
+  const FaultPlan::WriteVerdict verdict = faults_.OnWrite();
+  if (verdict.status != ft::OK) {
+    // None of it arrives; the board's receive timeout then drops what it had half received.
+    if (const std::size_t dropped = protocol_.DropPartial(); dropped > 0) {
+      faults_.Note("board dropped " + std::to_string(dropped) + " bytes of a partial command");
+    }
+    return verdict.status;
+  }
+
+  const Clock::time_point delivered =
+      Clock::now() + timing_.latency + Transfer(count, timing_.bytesPerSecondOut);
+  SleepUntil(delivered);
+  *written = count;
+
+  std::span<const std::uint8_t> bytes(static_cast<const std::uint8_t*>(data), count);
+  while (auto done = protocol_.Next(bytes)) {
+    const Clock::time_point ready = std::max(delivered, busyUntil_);
+    if (done->command.mnemonic == "WF") busyUntil_ = ready + timing_.blockProgramTime;
+    if (faults_.OnCommand(*done, verdict)) {
+      protocol_.DropPartial();
+      SetAttached(false);
+      break;
+    }
+    NoteOddIdentity(*done);
+    Schedule(done->reply, ready);
+  }
+  return ft::OK;
+}
+
+FT_STATUS VirtualBoard::FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) {
+  if (read == nullptr || (data == nullptr && count > 0)) return ft::INVALID_PARAMETER;
+  *read = 0;
+  if (const FT_STATUS status = Usable(handle); status != ft::OK) return status;
+  const FaultPlan::ReadVerdict verdict = faults_.OnRead(count);
+  if (verdict.status != ft::OK) return verdict.status;
+  if (count == 0) return ft::OK;
+
+  const std::size_t want = std::min<std::size_t>(count, verdict.limit);
+  // Without a timeout the read waits for all the board will send, never for more.
+  const Clock::time_point deadline =
+      readTimeout_ ? Clock::now() + *readTimeout_
+                   : (rx_.empty() ? Clock::now() : rx_[std::min(want, rx_.size()) - 1].arrives);
+  std::size_t take = 0;
+  if (want > 0 && rx_.size() >= want && rx_[want - 1].arrives <= deadline) {
+    SleepUntil(rx_[want - 1].arrives);
+    take = want;
+  } else {
+    SleepUntil(deadline);
+    while (take < want && take < rx_.size() && rx_[take].arrives <= deadline) ++take;
+  }
+  if (take < count && take < rx_.size() && take == verdict.limit) {
+    faults_.Note("read #" + std::to_string(faults_.Count(Call::Read)) +
+                 " split: " + std::to_string(take) + " of " + std::to_string(count) + " bytes");
+  }
+  auto* out = static_cast<std::uint8_t*>(data);
+  for (std::size_t i = 0; i < take; ++i) {
+    out[i] = rx_.front().byte;
+    rx_.pop_front();
+  }
+  *read = static_cast<DWORD>(take);
+  return ft::OK;
+}
+
+FT_STATUS VirtualBoard::FT_Close(FT_HANDLE handle) {
+  if (!open_ || handle != static_cast<const void*>(&handleToken_)) return ft::INVALID_HANDLE;
+  if (const FT_STATUS fault = faults_.OnCall(Call::Close); fault != ft::OK) return fault;
+  open_ = false;
+  ++closes_;
+  rx_.clear();
+  return ft::OK;
+}
+
+}  // namespace qvx::board
