@@ -1,0 +1,306 @@
+#include "usb/usb_testbed.h"
+
+#include <linux/ioctl.h>
+#include <linux/usbdevice_fs.h>
+#include <umockdev.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+namespace qvx::usbemu {
+namespace {
+
+constexpr int kBus = 77;
+
+// What usbdevfs reports it can do; libusb then hands over each bulk transfer as one URB.
+constexpr std::uint32_t kCapabilities =
+    USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+    USBDEVFS_CAP_BULK_SCATTER_GATHER | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+
+usbdevfs_urb* UrbOf(UMockdevIoctlData* data) {
+  return reinterpret_cast<usbdevfs_urb*>(data->data);
+}
+
+std::uint8_t* BufferOf(UMockdevIoctlData* data) {
+  return static_cast<std::uint8_t*>(UrbOf(data)->buffer);
+}
+
+// Resolves a pointer inside client memory; the local copy is written back on completion.
+UMockdevIoctlData* Resolve(UMockdevIoctlData* parent, std::size_t offset, std::size_t length) {
+  GError* error = nullptr;
+  UMockdevIoctlData* data = umockdev_ioctl_data_resolve(parent, offset, length, &error);
+  if (error != nullptr) {
+    std::fprintf(stderr, "usb testbed: cannot reach client memory: %s\n", error->message);
+    g_error_free(error);
+    return nullptr;
+  }
+  return data;
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+  std::string out;
+  char two[3];
+  for (std::uint8_t b : bytes) {
+    std::snprintf(two, sizeof two, "%02x", b);
+    out += two;
+  }
+  return out;
+}
+
+gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer device) {
+  return static_cast<UsbDevice*>(device)->Serve(client) ? TRUE : FALSE;
+}
+
+}  // namespace
+
+UsbDevice::UsbDevice(FtdiChip chip, std::string devnode, std::string syspath)
+    : chip_(std::move(chip)), devnode_(std::move(devnode)), syspath_(std::move(syspath)) {}
+
+UsbDevice::~UsbDevice() {
+  for (auto* urb : waitingIn_) g_object_unref(urb);
+  for (auto* urb : completed_) g_object_unref(urb);
+}
+
+bool UsbDevice::Serve(UMockdevIoctlClient* client) {
+  std::lock_guard lock(mutex_);
+  const unsigned long request = umockdev_ioctl_client_get_request(client);
+  switch (request) {
+    case USBDEVFS_GET_CAPABILITIES: {
+      UMockdevIoctlData* caps =
+          Resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(std::uint32_t));
+      if (caps == nullptr) return false;
+      std::memcpy(caps->data, &kCapabilities, sizeof kCapabilities);
+      g_object_unref(caps);
+      umockdev_ioctl_client_complete(client, 0, 0);
+      return true;
+    }
+    case USBDEVFS_CLAIMINTERFACE:
+    case USBDEVFS_RELEASEINTERFACE:
+    case USBDEVFS_SETINTERFACE:
+    case USBDEVFS_SETCONFIGURATION:
+    case USBDEVFS_CLEAR_HALT:
+    case USBDEVFS_RESETEP:
+    case USBDEVFS_RESET:
+      if (gone_) {
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+      } else {
+        umockdev_ioctl_client_complete(client, 0, 0);
+      }
+      return true;
+    case USBDEVFS_GETDRIVER:
+    case USBDEVFS_IOCTL:
+      // No kernel driver is bound, so there is none to name or detach.
+      umockdev_ioctl_client_complete(client, -1, ENODATA);
+      return true;
+    case USBDEVFS_SUBMITURB:
+      Submit(client);
+      return true;
+    case USBDEVFS_REAPURB:
+    case USBDEVFS_REAPURBNDELAY:
+      Reap(client);
+      return true;
+    case USBDEVFS_DISCARDURB:
+      Discard(client);
+      return true;
+    default:
+      umockdev_ioctl_client_complete(client, -1, ENOTTY);
+      return true;
+  }
+}
+
+void UsbDevice::Submit(UMockdevIoctlClient* client) {
+  if (gone_) {
+    umockdev_ioctl_client_complete(client, -1, ENODEV);
+    return;
+  }
+  UMockdevIoctlData* urbData =
+      Resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_urb));
+  if (urbData == nullptr) {
+    umockdev_ioctl_client_complete(client, -1, EFAULT);
+    return;
+  }
+  usbdevfs_urb* urb = UrbOf(urbData);
+  const auto length = static_cast<std::size_t>(std::max(urb->buffer_length, 0));
+  UMockdevIoctlData* buffer = Resolve(urbData, offsetof(usbdevfs_urb, buffer), length);
+  if (buffer == nullptr && length > 0) {
+    g_object_unref(urbData);
+    umockdev_ioctl_client_complete(client, -1, EFAULT);
+    return;
+  }
+  if (buffer != nullptr) g_object_unref(buffer);  // its parent keeps it
+
+  if (urb->type == USBDEVFS_URB_TYPE_CONTROL && length >= 8) {
+    const Setup setup = Setup::Parse(std::span<const std::uint8_t, 8>(BufferOf(urbData), 8));
+    const auto reply = chip_.Control(setup);
+    completed_.push_back(urbData);
+    if (!reply) {
+      Finish(urbData, -EPIPE, 0);
+    } else if (setup.requestType & 0x80) {
+      const std::size_t n = std::min(reply->size(), length - 8);
+      std::copy_n(reply->begin(), n, BufferOf(urbData) + 8);
+      Finish(urbData, 0, static_cast<int>(n));
+    } else {
+      Finish(urbData, 0, static_cast<int>(length - 8));
+    }
+  } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == FtdiChip::kEndpointOut) {
+    chip_.BulkOut(std::span<const std::uint8_t>(BufferOf(urbData), length));
+    completed_.push_back(urbData);
+    Finish(urbData, 0, static_cast<int>(length));
+  } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == FtdiChip::kEndpointIn) {
+    waitingIn_.push_back(urbData);
+  } else {
+    g_object_unref(urbData);
+    umockdev_ioctl_client_complete(client, -1, EINVAL);
+    return;
+  }
+  umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void UsbDevice::Finish(UMockdevIoctlData* urb, int status, int actualLength) {
+  UrbOf(urb)->status = status;
+  UrbOf(urb)->actual_length = actualLength;
+}
+
+UMockdevIoctlData* UsbDevice::NextCompleted() {
+  if (completed_.empty() && !waitingIn_.empty()) {
+    UMockdevIoctlData* urb = waitingIn_.front();
+    const auto capacity = static_cast<std::size_t>(UrbOf(urb)->buffer_length);
+    if (auto transfer = chip_.BulkIn(capacity, FtdiChip::Clock::now())) {
+      std::copy(transfer->begin(), transfer->end(), BufferOf(urb));
+      Finish(urb, 0, static_cast<int>(transfer->size()));
+      waitingIn_.pop_front();
+      completed_.push_back(urb);
+    }
+  }
+  if (completed_.empty()) return nullptr;
+  UMockdevIoctlData* urb = completed_.front();
+  completed_.pop_front();
+  return urb;
+}
+
+void UsbDevice::Reap(UMockdevIoctlClient* client) {
+  UMockdevIoctlData* urb = NextCompleted();
+  if (urb == nullptr) {
+    umockdev_ioctl_client_complete(client, -1, gone_ ? ENODEV : EAGAIN);
+    return;
+  }
+  UMockdevIoctlData* slot = Resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(void*));
+  if (slot == nullptr) {
+    g_object_unref(urb);
+    umockdev_ioctl_client_complete(client, -1, EFAULT);
+    return;
+  }
+  umockdev_ioctl_data_set_ptr(slot, 0, urb);
+  g_object_unref(slot);
+  g_object_unref(urb);
+  umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void UsbDevice::Discard(UMockdevIoctlClient* client) {
+  // The argument is the URB's own address in the client.
+  const auto address =
+      *reinterpret_cast<const unsigned long*>(umockdev_ioctl_client_get_arg(client)->data);
+  const auto it = std::find_if(waitingIn_.begin(), waitingIn_.end(),
+                               [&](UMockdevIoctlData* urb) { return urb->client_addr == address; });
+  if (it == waitingIn_.end()) {
+    umockdev_ioctl_client_complete(client, -1, EINVAL);
+    return;
+  }
+  Finish(*it, -ENOENT, 0);
+  completed_.push_back(*it);
+  waitingIn_.erase(it);
+  umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void UsbDevice::Disconnect() {
+  std::lock_guard lock(mutex_);
+  gone_ = true;
+  for (auto* urb : waitingIn_) {
+    Finish(urb, -ENODEV, 0);
+    completed_.push_back(urb);
+  }
+  waitingIn_.clear();
+}
+
+std::optional<std::string> UsbTestbed::Unavailable() {
+  const char* preload = std::getenv("LD_PRELOAD");
+  if (preload == nullptr || std::strstr(preload, "libumockdev-preload") == nullptr) {
+    return "not running under umockdev's preload library (package umockdev missing?)";
+  }
+  return std::nullopt;
+}
+
+UsbTestbed::UsbTestbed() : testbed_(umockdev_testbed_new()) {
+  if (testbed_ == nullptr) throw std::runtime_error("umockdev cannot create a testbed");
+}
+
+UsbTestbed::~UsbTestbed() {
+  for (const auto& device : devices_) {
+    umockdev_testbed_detach_ioctl(testbed_, device->Devnode().c_str(), nullptr);
+  }
+  g_object_unref(testbed_);
+  for (auto* handler : handlers_) g_object_unref(handler);
+}
+
+UsbDevice& UsbTestbed::Plug(ChipIdentity identity, UartPeer peer, bool openable) {
+  const int address = nextAddress_++;
+  char node[32];
+  std::snprintf(node, sizeof node, "bus/usb/%03d/%03d", kBus, address);
+  const std::string devnode = std::string("/dev/") + node;
+  const std::string devpath = "/devices/qvx-hc/usb" + std::to_string(kBus) + "/" +
+                              std::to_string(kBus) + "-" + std::to_string(address);
+
+  FtdiChip chip(std::move(identity), std::move(peer));
+  const ChipIdentity& id = chip.Identity();
+  char ids[64];
+  std::snprintf(ids, sizeof ids, "E: PRODUCT=403/%x/%x\n", id.productId, id.release);
+  std::string record = "P: " + devpath + "\n";
+  // Without a node the device is listed but every open of it fails.
+  if (openable) record += std::string("N: ") + node + "\n";
+  record += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n";
+  record += "E: DEVNAME=" + devnode + "\n";
+  record += "E: BUSNUM=" + std::to_string(kBus) + "\nE: DEVNUM=" + std::to_string(address) + "\n";
+  record += ids;
+  record += "A: busnum=" + std::to_string(kBus) + "\\n\n";
+  record += "A: devnum=" + std::to_string(address) + "\\n\n";
+  record += "A: speed=12\\n\nA: bConfigurationValue=1\\n\nA: bNumConfigurations=1\\n\n";
+  record += "A: manufacturer=" + id.manufacturer + "\\n\n";
+  record += "A: product=" + id.description + "\\n\n";
+  record += "A: serial=" + id.serial + "\\n\n";
+  record += "H: descriptors=" + Hex(chip.Descriptors()) + "\n";
+
+  auto& device = *devices_.emplace_back(
+      std::make_unique<UsbDevice>(std::move(chip), devnode, "/sys" + devpath));
+  if (openable) {
+    UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
+    handlers_.push_back(handler);
+    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl), &device);
+    GError* error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(testbed_, devnode.c_str(), handler, &error)) {
+      std::string why = error != nullptr ? error->message : "unknown error";
+      if (error != nullptr) g_error_free(error);
+      throw std::runtime_error("umockdev cannot serve " + devnode + ": " + why);
+    }
+  }
+  GError* error = nullptr;
+  if (!umockdev_testbed_add_from_string(testbed_, record.c_str(), &error)) {
+    std::string why = error != nullptr ? error->message : "unknown error";
+    if (error != nullptr) g_error_free(error);
+    throw std::runtime_error("umockdev rejects the device record: " + why);
+  }
+  return device;
+}
+
+void UsbTestbed::Unplug(UsbDevice& device) {
+  device.Disconnect();
+  umockdev_testbed_uevent(testbed_, device.Syspath().c_str(), "remove");
+  umockdev_testbed_remove_device(testbed_, device.Syspath().c_str());
+}
+
+}  // namespace qvx::usbemu
