@@ -58,7 +58,7 @@ std::vector<std::uint8_t> BoardProtocol::Feed(std::span<const std::uint8_t> byte
 }
 
 std::size_t BoardProtocol::DropPartial() {
-  const std::size_t dropped = mnemonic_.size() + pending_.size();
+  const std::size_t dropped = received_;
   Reset();
   return dropped;
 }
@@ -67,9 +67,11 @@ void BoardProtocol::Reset() {
   state_ = State::Idle;
   mnemonic_.clear();
   pending_.clear();
+  received_ = 0;
 }
 
 std::optional<BoardProtocol::Completed> BoardProtocol::Take(std::uint8_t byte) {
+  ++received_;
   switch (state_) {
     case State::Idle:
       if (StartsMnemonic(byte)) {
@@ -77,6 +79,7 @@ std::optional<BoardProtocol::Completed> BoardProtocol::Take(std::uint8_t byte) {
         state_ = State::Mnemonic;
       } else {
         ++ignored_;
+        received_ = 0;
       }
       return std::nullopt;
     case State::Mnemonic: {
@@ -127,7 +130,7 @@ std::optional<BoardProtocol::Completed> BoardProtocol::Finish() {
     const std::uint32_t words = BigEndian(pending_.data() + 3, 2);
     const std::size_t first = 2 * std::size_t{address};
     if (!InFlash(first, 4 * std::size_t{words})) {
-      ignored_ += 2 + pending_.size();
+      ignored_ += received_;
       Reset();
       return std::nullopt;
     }
@@ -139,7 +142,7 @@ std::optional<BoardProtocol::Completed> BoardProtocol::Finish() {
   } else {  // "WF" with its block
     const std::size_t first = 2 * std::size_t{wfAddress_};
     if (!InFlash(first, kBlockBytes)) {
-      ignored_ += 5 + pending_.size();
+      ignored_ += received_;
       Reset();
       return std::nullopt;
     }

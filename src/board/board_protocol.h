@@ -84,6 +84,7 @@ class BoardProtocol {
   State state_ = State::Idle;
   std::string mnemonic_;
   std::vector<std::uint8_t> pending_;  // parameter bytes, then "WF" data
+  std::size_t received_ = 0;           // bytes of the command so far, mnemonic included
   std::uint32_t wfAddress_ = 0;
 };
 
