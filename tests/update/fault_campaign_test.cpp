@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "update_rig.h"
+
+namespace qvx::test {
+namespace {
+
+using board::Call;
+
+constexpr int kSchedules = 1000;
+// Per driver call. About one random fault per update; a few of them are swallowed replies,
+// each costing the link's full 100 ms read timeout.
+constexpr double kRandomFaultProbability = 0.005;
+
+struct Stage {
+  const char* step;
+  Region region;
+};
+// In run order.
+constexpr Stage kStages[] = {
+    {"Step 2", kStep2}, {"Step 3", kStep3}, {"Step 4", kStep4}, {"Step 1", kStep1}};
+
+int StageOf(std::int32_t address) {
+  for (int i = 0; i < 4; ++i) {
+    const Region r = kStages[i].region;
+    if (address >= r.address && address < r.address + 2 * r.words) return i;
+  }
+  return -1;
+}
+
+bool RunsBootloader(std::uint8_t firmware) {
+  return firmware <= 0x11;
+}
+
+// A persistent fault for this schedule, if any; returns the stage whose region it hits for a
+// read-back corruption (which must not pass), else -1.
+int AddPersistentFault(UpdateRig& rig, std::mt19937& random, std::uint8_t firmware) {
+  switch (random() % 8) {
+    case 0:
+    case 1: {
+      int stage = static_cast<int>(random() % 4);
+      if (stage == 2 && !RunsBootloader(firmware)) stage = 3;
+      const Region r = kStages[stage].region;
+      rig.board.CorruptReadBack(2 * r.address + random() % (4 * r.words), true);
+      return stage;
+    }
+    case 2: {
+      // Every write from some block on fails: the stage that block belongs to runs out.
+      const int pump = 1 + static_cast<int>(random() % 58);
+      rig.window.onPump = [&rig, pump] {
+        if (rig.window.pumps == pump) rig.board.FailCall(Call::Write, 0, ft::IO_ERROR);
+      };
+      return -1;
+    }
+    case 3:
+      rig.board.UnplugAfter("WF", 1 + static_cast<int>(random() % 30));
+      return -1;
+    default:
+      return -1;
+  }
+}
+
+struct Tally {
+  int successes = 0;
+  int falseSuccesses = 0;
+  int wrongOutcomes = 0;
+  int faultsFired = 0;
+  std::map<std::string, int> failures;  // by title and step
+};
+
+TEST(FaultCampaign, EveryUpdateSucceedsTrulyOrNamesItsStage) {
+  Tally tally;
+  for (int seed = 0; seed < kSchedules; ++seed) {
+    std::mt19937 random(static_cast<std::uint32_t>(seed));
+    const std::uint8_t firmwares[] = {0x11, 0x0F, 0x12, 0x05};
+    const std::uint8_t firmware = firmwares[random() % 4];
+    UpdateRig rig(firmware, static_cast<std::uint32_t>(seed));
+    rig.board.InjectRandomFaults(static_cast<std::uint32_t>(seed), kRandomFaultProbability);
+    const int corruptedStage = AddPersistentFault(rig, random, firmware);
+
+    // The stage of the block the engine was at when it last let the window run.
+    int stageAtPump = -1;
+    const auto armFault = rig.window.onPump;
+    rig.window.onPump = [&] {
+      if (armFault) armFault();
+      stageAtPump = StageOf(rig.link.FlashAddress);
+    };
+    rig.engine.FlashDevice();
+    tally.faultsFired += static_cast<int>(rig.board.FaultLog().size());
+
+    const auto& boxes = rig.window.boxes;
+    bool truly = true;
+    if (rig.opResult == 0) {
+      ++tally.successes;
+      for (int i = 0; i < 4; ++i) {
+        if (i == 2 && !RunsBootloader(firmware)) continue;
+        truly = truly && rig.Written(kStages[i].region);
+      }
+      truly = truly && boxes.empty() && corruptedStage < 0 && rig.Erased({3072, 512});
+      if (!truly) ++tally.falseSuccesses;
+    } else if (boxes.size() != 1) {
+      truly = false;
+    } else {
+      const auto& box = boxes[0];
+      ++tally.failures[box.title + " " + box.text.substr(0, 6)];
+      const int touched = [&] {
+        int last = -1;
+        for (const auto& c : rig.board.Commands()) {
+          if (c.mnemonic == "WF" || c.mnemonic == "RF") last = std::max(last, StageOf(c.address));
+        }
+        return last;
+      }();
+      if (box.title == "Bootloader Failure!") {
+        truly = rig.opResult == -2 && RunsBootloader(firmware) &&
+                (stageAtPump == 1 || stageAtPump == 2) && box.text.starts_with("Step 4");
+      } else {
+        truly = stageAtPump >= 0 && box.text.starts_with(kStages[stageAtPump].step) &&
+                rig.engine.RetryBudget == 0 && touched <= stageAtPump &&
+                (box.title == "Verify Failure!") == (rig.opResult == -1);
+      }
+    }
+    if (!truly) {
+      ++tally.wrongOutcomes;
+      ADD_FAILURE() << "seed " << seed << ": OpResult " << rig.opResult << ", " << boxes.size()
+                    << " boxes" << (boxes.empty() ? "" : ": " + boxes[0].text);
+    }
+  }
+
+  std::cout << "fault campaign: " << kSchedules << " updates, " << tally.faultsFired
+            << " faults fired, " << tally.successes << " true successes, " << tally.falseSuccesses
+            << " false successes\n";
+  for (const auto& [kind, count] : tally.failures) {
+    std::cout << "  " << count << " x " << kind << "\n";
+  }
+  RecordProperty("successes", tally.successes);
+  RecordProperty("false_successes", tally.falseSuccesses);
+  RecordProperty("failures", kSchedules - tally.successes);
+  EXPECT_EQ(tally.falseSuccesses, 0);
+  EXPECT_EQ(tally.wrongOutcomes, 0);
+}
+
+}  // namespace
+}  // namespace qvx::test

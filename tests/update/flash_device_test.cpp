@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "update_rig.h"
+
+namespace qvx::test {
+namespace {
+
+using board::Call;
+
+// The update's block addresses, in the order the stages run.
+std::vector<std::int32_t> BlockAddresses(bool bootloader) {
+  std::vector<std::int32_t> addresses;
+  for (const Region& r : {kStep2, kStep3, kStep4, kStep1}) {
+    if (r.address == kStep4.address && !bootloader) continue;
+    for (std::int32_t a = r.address; a < r.address + 2 * r.words; a += 1024) {
+      addresses.push_back(a);
+    }
+  }
+  return addresses;
+}
+
+std::vector<std::int32_t> Addresses(const UpdateRig& rig, const std::string& mnemonic) {
+  std::vector<std::int32_t> addresses;
+  for (const auto& c : rig.board.Commands()) {
+    if (c.mnemonic == mnemonic) addresses.push_back(c.address);
+  }
+  return addresses;
+}
+
+std::vector<std::int32_t> ExecOperands(const UpdateRig& rig) {
+  std::vector<std::int32_t> operands;
+  for (const auto& c : rig.board.Commands()) {
+    if (c.mnemonic == "EX") operands.push_back(c.operand);
+  }
+  return operands;
+}
+
+// Stage index in run order (Step 2, Step 3, Step 4, Step 1) of a block address.
+int StageOf(std::int32_t address) {
+  if (address >= kStep1.address) return 3;
+  if (address >= kStep2.address) return 0;
+  return address >= kStep4.address ? 2 : 1;
+}
+
+int LastStageTouched(const UpdateRig& rig) {
+  int last = -1;
+  for (const auto& c : rig.board.Commands()) {
+    if (c.mnemonic == "WF" || c.mnemonic == "RF") last = std::max(last, StageOf(c.address));
+  }
+  return last;
+}
+
+struct WholeCase {
+  std::uint8_t firmware;
+  bool bootloader;
+  int barEnd;
+};
+
+TEST(FlashDevice, WritesAndVerifiesEveryStage) {
+  for (const auto& c :
+       {WholeCase{0x11, true, 54}, WholeCase{0x0F, true, 54}, WholeCase{0x12, false, 52}}) {
+    SCOPED_TRACE(c.firmware);
+    UpdateRig rig(c.firmware);
+    rig.window.maximum = 3;
+    rig.engine.FlashDevice();
+    EXPECT_EQ(rig.opResult, 0);
+    EXPECT_TRUE(rig.window.boxes.empty());
+    EXPECT_FALSE(rig.window.buttons[1]);
+    EXPECT_FALSE(rig.window.buttons[2]);
+    EXPECT_TRUE(rig.window.progressVisible);
+    EXPECT_EQ(rig.window.maximum, 55);
+    EXPECT_EQ(rig.window.status, "Flashing device...");
+    EXPECT_EQ(rig.window.value, c.barEnd);
+
+    for (const Region& r : {kStep2, kStep3, kStep1}) EXPECT_TRUE(rig.Written(r));
+    EXPECT_EQ(rig.Written(kStep4), c.bootloader);
+    EXPECT_EQ(rig.Erased(kStep4), !c.bootloader);
+    EXPECT_TRUE(rig.Erased({3072, 512}));
+    // Stage order, and no block beyond the stages (the header would go to no address).
+    EXPECT_EQ(Addresses(rig, "WF"), BlockAddresses(c.bootloader));
+    EXPECT_EQ(Addresses(rig, "RF"), BlockAddresses(c.bootloader));
+    const std::vector<std::int32_t> execs =
+        c.bootloader ? std::vector<std::int32_t>{0x07CE, 0x042C} : std::vector<std::int32_t>{};
+    EXPECT_EQ(ExecOperands(rig), execs);
+    EXPECT_FALSE(rig.board.InBootloader());
+  }
+}
+
+TEST(FlashDevice, SecondUpdateStartsTheBarAtZero) {
+  UpdateRig rig(0x11);
+  rig.engine.FlashDevice();
+  const auto first = rig.window.values;
+  rig.window.values.clear();
+  rig.image.ImageBuffer = rig.decoded;  // "Find Device" decodes the image afresh
+  rig.engine.FlashDevice();
+  EXPECT_EQ(rig.opResult, 0);
+  EXPECT_EQ(rig.window.values, first);
+  EXPECT_EQ(first.front(), 0);
+}
+
+// Message pumps of a clean update with the bootloader stage: one before each block.
+// Step 2 write 1-4, verify 5-8; Step 3 9, 10; Step 4 11-12, 13-14; Step 1 15-38, 39-62.
+struct FailureCase {
+  const char* name;
+  std::uint8_t firmware;
+  int armAtPump;  // 0: arm before the update
+  std::function<void(board::VirtualBoard&)> arm;
+  std::int16_t result;
+  const char* title;
+  const char* text;
+  int lastStage;  // of the blocks the board saw; a failed write delivers nothing
+  std::size_t execs;
+};
+
+auto FailEvery(Call call) {
+  return [call](board::VirtualBoard& b) { b.FailCall(call, 0, ft::IO_ERROR); };
+}
+auto Corrupt(std::size_t flashByte) {
+  return [flashByte](board::VirtualBoard& b) { b.CorruptReadBack(flashByte, true); };
+}
+
+constexpr const char* kStep2Comm =
+    "Step 2 - Device communication error - Corruption possible!  Re-try update!";
+constexpr const char* kStep3Comm =
+    "Step 3 - Device communication error - Corruption possible!  "
+    "** DO NOT POWER OFF BOARD!! **  Re-try update!";
+constexpr const char* kStep4Comm =
+    "Step 4 - Device communication error - Corruption possible!  Re-try update!";
+constexpr const char* kStep1Comm =
+    "Step 1 - Device communication error - Corruption possible!  Re-try update!";
+constexpr const char* kBootloader =
+    "Step 4 - Device communication error!  Data is corrupted!  "
+    "** DO NOT POWER OFF BOARD!! **  Re-try update!";
+
+TEST(FlashDevice, EachFailureShowsItsOneMessage) {
+  const FailureCase cases[] = {
+      {"step 2 write", 0x11, 1, FailEvery(Call::Write), -2, "Update Failure!", kStep2Comm, -1, 0},
+      {"step 2 read-back", 0x11, 5, FailEvery(Call::Read), -2, "Update Failure!", kStep2Comm, 0, 0},
+      {"step 2 verify", 0x11, 0, Corrupt(2 * 4096 + 100), -1, "Verify Failure!",
+       "Step 2 - Device verify error!  Data is corrupted!  Re-try update!", 0, 0},
+      {"step 3 write", 0x11, 9, FailEvery(Call::Write), -2, "Update Failure!", kStep3Comm, 0, 0},
+      {"step 3 read-back", 0x11, 10, FailEvery(Call::Read), -2, "Update Failure!", kStep3Comm, 1,
+       0},
+      {"step 3 verify", 0x11, 0, Corrupt(10), -1, "Verify Failure!",
+       "Step 3 - Device verify error!  Data is corrupted!  ** DO NOT POWER OFF BOARD!! **  "
+       "Re-try update!",
+       1, 0},
+      // After the last block of Step 3 come its "RF", then "EX" and "SI".
+      {"first SI not sent", 0x11, 10,
+       [](board::VirtualBoard& b) { b.FailCall(Call::Write, 3, ft::IO_ERROR); }, -2,
+       "Bootloader Failure!", kBootloader, 1, 1},
+      {"first SI unanswered", 0x0F, 10, [](board::VirtualBoard& b) { b.SwallowReply("SI", 1); }, -2,
+       "Bootloader Failure!", kBootloader, 1, 1},
+      {"step 4 write", 0x11, 11, FailEvery(Call::Write), -2, "Update Failure!", kStep4Comm, 1, 1},
+      {"step 4 read-back", 0x11, 13, FailEvery(Call::Read), -2, "Update Failure!", kStep4Comm, 2,
+       1},
+      {"step 4 verify", 0x11, 0, Corrupt(2 * 1024 + 2048 + 5), -1, "Verify Failure!",
+       "Step 4 - Device verify error!  Data is corrupted!  Re-try update!", 2, 1},
+      {"second SI not sent", 0x11, 14,
+       [](board::VirtualBoard& b) { b.FailCall(Call::Write, 3, ft::IO_ERROR); }, -2,
+       "Bootloader Failure!", kBootloader, 2, 2},
+      {"step 1 write", 0x11, 15, FailEvery(Call::Write), -2, "Update Failure!", kStep1Comm, 2, 2},
+      {"step 1 read-back", 0x12, 35, FailEvery(Call::Read), -2, "Update Failure!", kStep1Comm, 3,
+       0},
+      {"step 1 verify", 0x12, 0, Corrupt(65535), -1, "Verify Failure!",
+       "Step 1 - Device verify error!  Data is corrupted!  Re-try update!", 3, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    UpdateRig rig(c.firmware);
+    if (c.armAtPump == 0) c.arm(rig.board);
+    rig.window.onPump = [&] {
+      if (rig.window.pumps == c.armAtPump) c.arm(rig.board);
+    };
+    std::size_t commandsAtBox = 0;
+    rig.window.onBox = [&] { commandsAtBox = rig.board.Commands().size(); };
+    rig.engine.FlashDevice();
+    EXPECT_EQ(rig.opResult, c.result);
+    ASSERT_EQ(rig.window.boxes.size(), 1u);
+    EXPECT_EQ(rig.window.boxes[0].title, c.title);
+    EXPECT_EQ(rig.window.boxes[0].text, c.text);
+    EXPECT_EQ(rig.board.Commands().size(), commandsAtBox);
+    EXPECT_EQ(LastStageTouched(rig), c.lastStage);
+    EXPECT_EQ(ExecOperands(rig).size(), c.execs);
+  }
+}
+
+// The operator closes the window mid-update; its unload closes the link at once.
+TEST(FlashDevice, CloseEndsTheUpdateAtThatPump) {
+  struct CloseCase {
+    int pump;
+    bool corrupt;  // Step 2 reads back wrong: pump 9 is the one after the first comparison
+  };
+  for (const auto& c :
+       {CloseCase{1, false}, CloseCase{9, true}, CloseCase{13, false}, CloseCase{62, false}}) {
+    SCOPED_TRACE(c.pump);
+    UpdateRig rig(0x11);
+    if (c.corrupt) rig.board.CorruptReadBack(2 * 4096 + 9, true);
+    rig.window.closeAtPump = c.pump;
+    std::size_t commands = 0;
+    int purges = 0;
+    rig.window.onPump = [&] {
+      if (rig.window.pumps != c.pump) return;
+      rig.link.CloseDevice();
+      commands = rig.board.Commands().size();
+      purges = rig.board.Purges();
+    };
+    rig.engine.FlashDevice();
+    EXPECT_NE(rig.opResult, 0);
+    EXPECT_EQ(rig.window.pumps, c.pump);
+    EXPECT_EQ(rig.window.callsAfterClose, 0);
+    EXPECT_TRUE(rig.window.boxes.empty());
+    EXPECT_EQ(rig.board.Commands().size(), commands);
+    EXPECT_EQ(rig.board.Purges(), purges);
+    EXPECT_EQ(rig.board.Closes(), 1);
+  }
+}
+
+}  // namespace
+}  // namespace qvx::test
