@@ -12,6 +12,19 @@ namespace qvx::board {
 
 using Bytes = std::vector<std::uint8_t>;
 
+inline Bytes Rf(std::uint32_t address, std::uint16_t words) {
+  return {'R',
+          'F',
+          std::uint8_t(address >> 16),
+          std::uint8_t(address >> 8),
+          std::uint8_t(address),
+          std::uint8_t(words >> 8),
+          std::uint8_t(words)};
+}
+inline Bytes WfHeader(std::uint32_t address) {
+  return {'W', 'F', std::uint8_t(address >> 16), std::uint8_t(address >> 8), std::uint8_t(address)};
+}
+
 // An open virtual board and shorthands for driving it by hand.
 class OpenBoard : public ::testing::Test {
  protected:
@@ -31,20 +44,6 @@ class OpenBoard : public ::testing::Test {
     if (status != nullptr) *status = s;
     bytes.resize(got);
     return bytes;
-  }
-
-  static Bytes Rf(std::uint32_t address, std::uint16_t words) {
-    return {'R',
-            'F',
-            std::uint8_t(address >> 16),
-            std::uint8_t(address >> 8),
-            std::uint8_t(address),
-            std::uint8_t(words >> 8),
-            std::uint8_t(words)};
-  }
-  static Bytes WfHeader(std::uint32_t address) {
-    return {'W', 'F', std::uint8_t(address >> 16), std::uint8_t(address >> 8),
-            std::uint8_t(address)};
   }
 
   VirtualBoard board;
