@@ -1,0 +1,232 @@
+#include "link/ftdi_library.h"
+
+#include <ftdi.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <climits>
+#include <cstring>
+
+#include "link/dynamic_library.h"
+
+namespace qvx {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kFtdiVendor = 0x0403;
+// FT232R/FT245R, FT2232, FT4232, FT232H, and the FT230X/FT231X/FT234X family.
+constexpr std::array<int, 5> kProductIds = {0x6001, 0x6010, 0x6011, 0x6014, 0x6015};
+// With no read timeout set, a read waits for its full count; each pass still ends this soon.
+constexpr int kUntimedPassMs = 1000;
+constexpr DWORD kMaxTransfer = 65536;
+constexpr DWORD kTransferUnit = 64;
+
+}  // namespace
+
+// Only the signatures come from the header; the functions themselves are looked up at run time.
+struct FtdiLibrary::Functions {
+  decltype(&::ftdi_new) newContext = nullptr;
+  decltype(&::ftdi_free) freeContext = nullptr;
+  decltype(&::ftdi_usb_find_all) findAll = nullptr;
+  decltype(&::ftdi_list_free) listFree = nullptr;
+  decltype(&::ftdi_usb_get_strings2) getStrings = nullptr;
+  decltype(&::ftdi_usb_open_dev) openDev = nullptr;
+  decltype(&::ftdi_usb_close) close = nullptr;
+  decltype(&::ftdi_set_latency_timer) setLatency = nullptr;
+  decltype(&::ftdi_read_data_set_chunksize) setReadChunk = nullptr;
+  decltype(&::ftdi_write_data_set_chunksize) setWriteChunk = nullptr;
+  decltype(&::ftdi_tciflush) flushIn = nullptr;
+  decltype(&::ftdi_tcoflush) flushOut = nullptr;
+  decltype(&::ftdi_tcioflush) flushBoth = nullptr;
+  decltype(&::ftdi_read_data) read = nullptr;
+  decltype(&::ftdi_write_data) write = nullptr;
+};
+
+struct FtdiLibrary::Device {
+  ftdi_context* context;
+  DWORD readTimeoutMs = 0;  // 0: wait for the full count
+};
+
+std::unique_ptr<FtdiLibrary> FtdiLibrary::Load(const char* name) {
+  const std::optional<DynamicLibrary> library = DynamicLibrary::Open(name);
+  if (!library) return nullptr;
+  auto f = std::make_unique<Functions>();
+  const bool complete =
+      library->Bind(f->newContext, "ftdi_new") && library->Bind(f->freeContext, "ftdi_free") &&
+      library->Bind(f->findAll, "ftdi_usb_find_all") &&
+      library->Bind(f->listFree, "ftdi_list_free") &&
+      library->Bind(f->getStrings, "ftdi_usb_get_strings2") &&
+      library->Bind(f->openDev, "ftdi_usb_open_dev") && library->Bind(f->close, "ftdi_usb_close") &&
+      library->Bind(f->setLatency, "ftdi_set_latency_timer") &&
+      library->Bind(f->setReadChunk, "ftdi_read_data_set_chunksize") &&
+      library->Bind(f->setWriteChunk, "ftdi_write_data_set_chunksize") &&
+      library->Bind(f->flushIn, "ftdi_tciflush") && library->Bind(f->flushOut, "ftdi_tcoflush") &&
+      library->Bind(f->flushBoth, "ftdi_tcioflush") && library->Bind(f->read, "ftdi_read_data") &&
+      library->Bind(f->write, "ftdi_write_data");
+  if (!complete) return nullptr;
+  return std::unique_ptr<FtdiLibrary>(new FtdiLibrary(std::move(f)));
+}
+
+FtdiLibrary::FtdiLibrary(std::unique_ptr<Functions> functions) : fn_(std::move(functions)) {}
+
+FtdiLibrary::~FtdiLibrary() {
+  while (!devices_.empty()) FT_Close(devices_.back().get());
+}
+
+FtdiLibrary::Device* FtdiLibrary::Find(FT_HANDLE handle) const {
+  const auto it = std::find_if(devices_.begin(), devices_.end(),
+                               [handle](const auto& d) { return d.get() == handle; });
+  return it == devices_.end() ? nullptr : it->get();
+}
+
+FT_STATUS FtdiLibrary::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) {
+  if (description == nullptr || handle == nullptr) return ft::INVALID_PARAMETER;
+  if (flags != ft::OPEN_BY_DESCRIPTION) return ft::NOT_SUPPORTED;
+
+  // No context means no USB access at all: to the caller, no board.
+  ftdi_context* context = fn_->newContext();
+  if (context == nullptr) return ft::DEVICE_NOT_FOUND;
+
+  bool seenButBusy = false;
+  bool opened = false;
+  for (const int product : kProductIds) {
+    ftdi_device_list* list = nullptr;
+    if (fn_->findAll(context, &list, kFtdiVendor, product) > 0) {
+      for (ftdi_device_list* node = list; node != nullptr && !opened; node = node->next) {
+        std::array<char, 128> found{};
+        // A device we may not read (no permission, gone again) cannot be ours to open either.
+        if (fn_->getStrings(context, node->dev, nullptr, 0, found.data(),
+                            static_cast<int>(found.size()), nullptr, 0) < 0 ||
+            std::strcmp(found.data(), description) != 0) {
+          continue;
+        }
+        opened = fn_->openDev(context, node->dev) == 0;
+        seenButBusy = seenButBusy || !opened;
+      }
+    }
+    fn_->listFree(&list);
+    if (opened) break;
+  }
+  if (!opened) {
+    fn_->freeContext(context);
+    return seenButBusy ? ft::DEVICE_NOT_OPENED : ft::DEVICE_NOT_FOUND;
+  }
+  context->usb_write_timeout = kUnlimitedWriteMs;
+  devices_.push_back(std::make_unique<Device>(Device{context}));
+  *handle = devices_.back().get();
+  return ft::OK;
+}
+
+FT_STATUS FtdiLibrary::FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) {
+  Device* device = Find(handle);
+  if (device == nullptr) return ft::INVALID_HANDLE;
+  device->readTimeoutMs = readMs;
+  device->context->usb_write_timeout =
+      writeMs == 0 ? kUnlimitedWriteMs : static_cast<int>(std::min<DWORD>(writeMs, INT_MAX));
+  return ft::OK;
+}
+
+FT_STATUS FtdiLibrary::FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
+  Device* device = Find(handle);
+  if (device == nullptr) return ft::INVALID_HANDLE;
+  switch (fn_->setLatency(device->context, ms)) {
+    case 0:
+      return ft::OK;
+    case -1:  // out of range
+      return ft::INVALID_PARAMETER;
+    default:
+      return ft::IO_ERROR;
+  }
+}
+
+FT_STATUS FtdiLibrary::FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DWORD outSize) {
+  Device* device = Find(handle);
+  if (device == nullptr) return ft::INVALID_HANDLE;
+  // The inbound size is whole 64-byte packets; an outbound size of 0 leaves it as it is.
+  if (inSize < kTransferUnit || inSize > kMaxTransfer || inSize % kTransferUnit != 0 ||
+      outSize > kMaxTransfer) {
+    return ft::INVALID_PARAMETER;
+  }
+  if (fn_->setReadChunk(device->context, inSize) != 0) return ft::INSUFFICIENT_RESOURCES;
+  if (outSize != 0 && fn_->setWriteChunk(device->context, outSize) != 0) return ft::IO_ERROR;
+  return ft::OK;
+}
+
+FT_STATUS FtdiLibrary::FT_Purge(FT_HANDLE handle, DWORD mask) {
+  Device* device = Find(handle);
+  if (device == nullptr) return ft::INVALID_HANDLE;
+  if ((mask & ~(ft::PURGE_RX | ft::PURGE_TX)) != 0) return ft::INVALID_PARAMETER;
+  int result = 0;
+  if (mask == (ft::PURGE_RX | ft::PURGE_TX)) {
+    result = fn_->flushBoth(device->context);
+  } else if (mask == ft::PURGE_RX) {
+    result = fn_->flushIn(device->context);
+  } else if (mask == ft::PURGE_TX) {
+    result = fn_->flushOut(device->context);
+  }
+  return result == 0 ? ft::OK : ft::IO_ERROR;
+}
+
+FT_STATUS FtdiLibrary::FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) {
+  Device* device = Find(handle);
+  if (device == nullptr) return ft::INVALID_HANDLE;
+  if (written == nullptr || (data == nullptr && count > 0) || count > INT_MAX) {
+    return ft::INVALID_PARAMETER;
+  }
+  *written = 0;
+  if (count == 0) return ft::OK;
+  const int sent =
+      fn_->write(device->context, static_cast<const unsigned char*>(data), static_cast<int>(count));
+  if (sent < 0) return ft::IO_ERROR;
+  *written = static_cast<DWORD>(sent);
+  return ft::OK;
+}
+
+FT_STATUS FtdiLibrary::FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) {
+  Device* device = Find(handle);
+  if (device == nullptr) return ft::INVALID_HANDLE;
+  if (read == nullptr || (data == nullptr && count > 0) || count > INT_MAX) {
+    return ft::INVALID_PARAMETER;
+  }
+  // One libftdi read returns what one USB transfer brought, often nothing, so loop until the
+  // count is in or the deadline has passed. Each pass waits inside libusb for the chip's next
+  // packet, which comes at least every latency period, so the loop never spins.
+  auto* target = static_cast<unsigned char*>(data);
+  const bool timed = device->readTimeoutMs != 0;
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(device->readTimeoutMs);
+  DWORD got = 0;
+  FT_STATUS status = ft::OK;
+  while (got < count) {
+    int passMs = kUntimedPassMs;
+    if (timed) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) break;
+      passMs = static_cast<int>(std::min<long long>(left, INT_MAX));
+    }
+    device->context->usb_read_timeout = passMs;
+    const int n = fn_->read(device->context, target + got, static_cast<int>(count - got));
+    if (n < 0) {
+      status = ft::IO_ERROR;
+      break;
+    }
+    got += static_cast<DWORD>(n);
+  }
+  *read = got;
+  return status;
+}
+
+FT_STATUS FtdiLibrary::FT_Close(FT_HANDLE handle) {
+  Device* device = Find(handle);
+  if (device == nullptr) return ft::INVALID_HANDLE;
+  const int closed = fn_->close(device->context);
+  fn_->freeContext(device->context);
+  std::erase_if(devices_, [device](const auto& d) { return d.get() == device; });
+  return closed == 0 ? ft::OK : ft::IO_ERROR;
+}
+
+}  // namespace qvx

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "link/d2xx.h"
+
+namespace qvx {
+
+// The eight calls built on libftdi1, for systems without the vendor library. libftdi1 is loaded
+// at run time, like the vendor library, so that one process never holds two copies of libusb.
+// A handle is the address of one of this provider's open devices.
+class FtdiLibrary : public D2xx {
+ public:
+#if defined(_WIN32)
+  static constexpr const char* kLibraryName = "libftdi1.dll";
+#elif defined(__APPLE__)
+  static constexpr const char* kLibraryName = "libftdi1.2.dylib";
+#else
+  static constexpr const char* kLibraryName = "libftdi1.so.2";
+#endif
+  // A write timeout of 0 means no limit; libusb gets this long one instead.
+  static constexpr int kUnlimitedWriteMs = 60'000;
+
+  // Nothing when libftdi1 cannot be loaded or lacks a function this provider needs.
+  static std::unique_ptr<FtdiLibrary> Load(const char* name = kLibraryName);
+
+  ~FtdiLibrary() override;  // closes the devices still open
+
+  FT_STATUS FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) override;
+  FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) override;
+  FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
+  FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DWORD outSize) override;
+  FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) override;
+  FT_STATUS FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) override;
+  FT_STATUS FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) override;
+  FT_STATUS FT_Close(FT_HANDLE handle) override;
+
+ private:
+  struct Functions;
+  struct Device;
+  explicit FtdiLibrary(std::unique_ptr<Functions> functions);
+  Device* Find(FT_HANDLE handle) const;
+
+  std::unique_ptr<Functions> fn_;
+  std::vector<std::unique_ptr<Device>> devices_;
+};
+
+}  // namespace qvx

@@ -1,0 +1,66 @@
+#include "link/system_driver.h"
+
+#include "link/ftdi_library.h"
+#include "link/vendor_library.h"
+
+namespace qvx {
+
+SystemDriver::SystemDriver()
+    : SystemDriver({[]() -> std::unique_ptr<D2xx> { return VendorLibrary::Load(); },
+                    []() -> std::unique_ptr<D2xx> { return FtdiLibrary::Load(); }}) {}
+
+SystemDriver::SystemDriver(std::vector<Loader> loaders) : loaders_(std::move(loaders)) {}
+
+SystemDriver::~SystemDriver() = default;
+
+D2xx* SystemDriver::Loaded() {
+  // Loading is tried once; a library that appears later is not picked up.
+  for (Loader& load : loaders_) {
+    provider_ = load();
+    if (provider_ != nullptr) break;
+  }
+  loaders_.clear();
+  return provider_.get();
+}
+
+FT_STATUS SystemDriver::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) {
+  D2xx* p = Loaded();
+  return p != nullptr ? p->FT_OpenEx(description, flags, handle) : ft::DEVICE_NOT_FOUND;
+}
+
+FT_STATUS SystemDriver::FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) {
+  D2xx* p = Loaded();
+  return p != nullptr ? p->FT_SetTimeouts(handle, readMs, writeMs) : ft::INVALID_HANDLE;
+}
+
+FT_STATUS SystemDriver::FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
+  D2xx* p = Loaded();
+  return p != nullptr ? p->FT_SetLatencyTimer(handle, ms) : ft::INVALID_HANDLE;
+}
+
+FT_STATUS SystemDriver::FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DWORD outSize) {
+  D2xx* p = Loaded();
+  return p != nullptr ? p->FT_SetUSBParameters(handle, inSize, outSize) : ft::INVALID_HANDLE;
+}
+
+FT_STATUS SystemDriver::FT_Purge(FT_HANDLE handle, DWORD mask) {
+  D2xx* p = Loaded();
+  return p != nullptr ? p->FT_Purge(handle, mask) : ft::INVALID_HANDLE;
+}
+
+FT_STATUS SystemDriver::FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) {
+  D2xx* p = Loaded();
+  return p != nullptr ? p->FT_Write(handle, data, count, written) : ft::INVALID_HANDLE;
+}
+
+FT_STATUS SystemDriver::FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) {
+  D2xx* p = Loaded();
+  return p != nullptr ? p->FT_Read(handle, data, count, read) : ft::INVALID_HANDLE;
+}
+
+FT_STATUS SystemDriver::FT_Close(FT_HANDLE handle) {
+  D2xx* p = Loaded();
+  return p != nullptr ? p->FT_Close(handle) : ft::INVALID_HANDLE;
+}
+
+}  // namespace qvx

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "link/d2xx.h"
+
+namespace qvx {
+
+// The program's driver: at the first call it takes the first provider that loads, in order
+// the vendor's library, then libftdi1, and forwards every call to it. With none loaded an open
+// finds no device and every other call meets an invalid handle.
+class SystemDriver : public D2xx {
+ public:
+  using Loader = std::function<std::unique_ptr<D2xx>()>;
+
+  SystemDriver();
+  explicit SystemDriver(std::vector<Loader> loaders);  // tried in order
+  ~SystemDriver() override;
+
+  // The provider in use; null before the first call and when none loaded.
+  const D2xx* Provider() const { return provider_.get(); }
+
+  FT_STATUS FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) override;
+  FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) override;
+  FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
+  FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DWORD outSize) override;
+  FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) override;
+  FT_STATUS FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) override;
+  FT_STATUS FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) override;
+  FT_STATUS FT_Close(FT_HANDLE handle) override;
+
+ private:
+  D2xx* Loaded();
+
+  std::vector<Loader> loaders_;
+  std::unique_ptr<D2xx> provider_;
+};
+
+}  // namespace qvx

@@ -1,0 +1,87 @@
+#include "link/vendor_library.h"
+
+#include "link/dynamic_library.h"
+
+#ifdef _WIN32
+#define QVX_FTAPI __stdcall
+#else
+#define QVX_FTAPI
+#endif
+
+namespace qvx {
+
+// The library's documented declarations, written out here: handles are pointers, statuses,
+// counts, timeouts and masks 32-bit unsigned.
+extern "C" {
+typedef FT_STATUS(QVX_FTAPI* FtOpenEx)(void* arg, DWORD flags, FT_HANDLE* handle);
+typedef FT_STATUS(QVX_FTAPI* FtSetTimeouts)(FT_HANDLE handle, DWORD readMs, DWORD writeMs);
+typedef FT_STATUS(QVX_FTAPI* FtSetLatencyTimer)(FT_HANDLE handle, unsigned char ms);
+typedef FT_STATUS(QVX_FTAPI* FtSetUSBParameters)(FT_HANDLE handle, DWORD in, DWORD out);
+typedef FT_STATUS(QVX_FTAPI* FtPurge)(FT_HANDLE handle, DWORD mask);
+typedef FT_STATUS(QVX_FTAPI* FtWrite)(FT_HANDLE handle, void* data, DWORD count, DWORD* written);
+typedef FT_STATUS(QVX_FTAPI* FtRead)(FT_HANDLE handle, void* data, DWORD count, DWORD* read);
+typedef FT_STATUS(QVX_FTAPI* FtClose)(FT_HANDLE handle);
+}
+
+struct VendorLibrary::Functions {
+  FtOpenEx openEx = nullptr;
+  FtSetTimeouts setTimeouts = nullptr;
+  FtSetLatencyTimer setLatencyTimer = nullptr;
+  FtSetUSBParameters setUSBParameters = nullptr;
+  FtPurge purge = nullptr;
+  FtWrite write = nullptr;
+  FtRead read = nullptr;
+  FtClose close = nullptr;
+};
+
+std::unique_ptr<VendorLibrary> VendorLibrary::Load(const char* name) {
+  const std::optional<DynamicLibrary> library = DynamicLibrary::Open(name);
+  if (!library) return nullptr;
+  auto f = std::make_unique<Functions>();
+  const bool complete =
+      library->Bind(f->openEx, "FT_OpenEx") && library->Bind(f->setTimeouts, "FT_SetTimeouts") &&
+      library->Bind(f->setLatencyTimer, "FT_SetLatencyTimer") &&
+      library->Bind(f->setUSBParameters, "FT_SetUSBParameters") &&
+      library->Bind(f->purge, "FT_Purge") && library->Bind(f->write, "FT_Write") &&
+      library->Bind(f->read, "FT_Read") && library->Bind(f->close, "FT_Close");
+  if (!complete) return nullptr;
+  return std::unique_ptr<VendorLibrary>(new VendorLibrary(std::move(f)));
+}
+
+VendorLibrary::VendorLibrary(std::unique_ptr<Functions> functions) : fn_(std::move(functions)) {}
+VendorLibrary::~VendorLibrary() = default;
+
+FT_STATUS VendorLibrary::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) {
+  // The library takes the description through an untyped, non-const argument; it only reads it.
+  return fn_->openEx(const_cast<char*>(description), flags, handle);
+}
+
+FT_STATUS VendorLibrary::FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) {
+  return fn_->setTimeouts(handle, readMs, writeMs);
+}
+
+FT_STATUS VendorLibrary::FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
+  return fn_->setLatencyTimer(handle, ms);
+}
+
+FT_STATUS VendorLibrary::FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DWORD outSize) {
+  return fn_->setUSBParameters(handle, inSize, outSize);
+}
+
+FT_STATUS VendorLibrary::FT_Purge(FT_HANDLE handle, DWORD mask) {
+  return fn_->purge(handle, mask);
+}
+
+FT_STATUS VendorLibrary::FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) {
+  return fn_->write(handle, const_cast<void*>(data), count, written);
+}
+
+FT_STATUS VendorLibrary::FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) {
+  return fn_->read(handle, data, count, read);
+}
+
+FT_STATUS VendorLibrary::FT_Close(FT_HANDLE handle) {
+  return fn_->close(handle);
+}
+
+}  // namespace qvx
