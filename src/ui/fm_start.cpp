@@ -90,11 +90,10 @@ void fmStart::CreateControls() {
                      [this, i] { Button_Click(static_cast<std::int16_t>(i)); });
   }
 
-  // Tab order: "Ok!", "Abort Flash", the logo, "Find Device", the bar, "Flash Device", then the
-  // device line and the status line (only the buttons take the focus).
-  const std::array<QWidget*, 8> tabOrder{
-      Button[kOk], Button[kAbortFlash],  Picture1,   Button[kFindDevice],
-      ProgressBar, Button[kFlashDevice], DeviceName, StatusText};
+  // Tab order "Ok!", "Abort Flash", the logo, "Find Device", the bar, "Flash Device", the device
+  // line, the status line; of these only the buttons take the focus.
+  const std::array<QWidget*, 4> tabOrder{Button[kOk], Button[kAbortFlash], Button[kFindDevice],
+                                         Button[kFlashDevice]};
   for (std::size_t i = 1; i < tabOrder.size(); ++i) {
     QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
   }

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <QObject>
+
+#include "board/virtual_board.h"
+#include "image/firmware_image.h"
+#include "ui/fm_start.h"
+#include "ui/message_box.h"
+
+namespace qvx::ui::test {
+
+// What the operator sees of the window: the four buttons, the bar, the two labels.
+struct WindowState {
+  std::array<bool, 4> buttons{};
+  bool bar = false;
+  std::string status;
+  std::string device;
+  bool operator==(const WindowState&) const = default;
+};
+void PrintTo(const WindowState& state, std::ostream* out);
+
+WindowState StateOf(const fmStart& form);
+WindowState StartState();
+WindowState DeviceFoundState(const std::string& device, const std::string& status);
+WindowState FlashingState(const std::string& device);
+WindowState CompleteState(const std::string& device);
+
+// A scrambled container around a valid image carrying firmware `version`, its flash content a
+// pattern that differs from block to block.
+std::vector<std::uint8_t> MakeContainer(std::uint8_t version);
+ResourceLoader LoaderOf(std::optional<std::vector<std::uint8_t>> container);
+
+// The virtual board behind a log of every driver call, with a hook run before each call.
+class RecordingDriver : public D2xx {
+ public:
+  board::VirtualBoard board;
+  std::vector<std::string> calls;
+  std::function<void(const std::string& call)> beforeCall;
+
+  FT_STATUS FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) override;
+  FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) override;
+  FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
+  FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DWORD outSize) override;
+  FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) override;
+  FT_STATUS FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) override;
+  FT_STATUS FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) override;
+  FT_STATUS FT_Close(FT_HANDLE handle) override;
+
+ private:
+  void Record(const char* call);
+};
+
+// One box as the operator would have met it, with the window as it was at that moment.
+struct RecordedBox {
+  MessageBoxRequest request;
+  bool windowClosed = false;
+  bool windowVisible = false;
+  std::string device;
+};
+
+// Records every box instead of showing it, while it lives.
+class BoxRecorder {
+ public:
+  explicit BoxRecorder(const fmStart* form = nullptr);
+  ~BoxRecorder();
+  BoxRecorder(const BoxRecorder&) = delete;
+  BoxRecorder& operator=(const BoxRecorder&) = delete;
+
+  std::vector<RecordedBox> boxes;
+  void Watch(const fmStart* form) { form_ = form; }
+
+ private:
+  const fmStart* form_;
+  MessageBoxHandler previous_;
+};
+
+// A window around a recording driver and a valid image (firmware 1.6), counting the times it
+// was shown.
+class Harness {
+ public:
+  explicit Harness(ResourceLoader loader = LoaderOf(MakeContainer(0x16)));
+
+  RecordingDriver driver;
+  std::unique_ptr<fmStart> form;
+  BoxRecorder recorder;
+  int shows = 0;
+
+  void Load() { form->Form_Load(); }
+  void Click(std::int16_t index) { form->Button_Click(index); }
+  board::VirtualBoard& Board() { return driver.board; }
+
+ private:
+  std::unique_ptr<QObject> showCounter_;
+};
+
+}  // namespace qvx::ui::test
