@@ -73,7 +73,7 @@ std::unique_ptr<FtdiLibrary> FtdiLibrary::Load(const char* name) {
 FtdiLibrary::FtdiLibrary(std::unique_ptr<Functions> functions) : fn_(std::move(functions)) {}
 
 FtdiLibrary::~FtdiLibrary() {
-  while (!devices_.empty()) FT_Close(devices_.back().get());
+  while (!devices_.empty()) Release(devices_.back().get());
 }
 
 FtdiLibrary::Device* FtdiLibrary::Find(FT_HANDLE handle) const {
@@ -222,7 +222,10 @@ FT_STATUS FtdiLibrary::FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD*
 
 FT_STATUS FtdiLibrary::FT_Close(FT_HANDLE handle) {
   Device* device = Find(handle);
-  if (device == nullptr) return ft::INVALID_HANDLE;
+  return device == nullptr ? ft::INVALID_HANDLE : Release(device);
+}
+
+FT_STATUS FtdiLibrary::Release(Device* device) {
   const int closed = fn_->close(device->context);
   fn_->freeContext(device->context);
   std::erase_if(devices_, [device](const auto& d) { return d.get() == device; });

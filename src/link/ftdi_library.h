@@ -41,6 +41,7 @@ class FtdiLibrary : public D2xx {
   struct Device;
   explicit FtdiLibrary(std::unique_ptr<Functions> functions);
   Device* Find(FT_HANDLE handle) const;
+  FT_STATUS Release(Device* device);  // closes and forgets it
 
   std::unique_ptr<Functions> fn_;
   std::vector<std::unique_ptr<Device>> devices_;

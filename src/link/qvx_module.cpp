@@ -116,11 +116,8 @@ void QVXModule::ExactRead(std::uint8_t* target) {
     const FT_STATUS status = driver_.FT_Read(DeviceHandle, target + ReadTotal, asked, &got);
     FtStatus = AsStatus(status);
     BytesRead = static_cast<std::int32_t>(got);
-    if (status != ft::OK && status != ft::IO_ERROR) {
-      FtStatus = kReadIncomplete;
-      ReadFailed = true;
-    } else if (got > asked) {
-      // More than asked for cannot be true; counting it would run the target past its end.
+    // A count above the one asked for cannot be true; taking it would run the target past its end.
+    if ((status != ft::OK && status != ft::IO_ERROR) || got > asked) {
       FtStatus = kReadIncomplete;
       ReadFailed = true;
     } else if (got == 0) {
