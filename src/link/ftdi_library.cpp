@@ -21,6 +21,11 @@ constexpr int kFtdiVendor = 0x0403;
 constexpr std::array<int, 5> kProductIds = {0x6001, 0x6010, 0x6011, 0x6014, 0x6015};
 // With no read timeout set, a read waits for its full count; each pass still ends this soon.
 constexpr int kUntimedPassMs = 1000;
+// The chip answers every read request within its latency timer, with data or with status bytes
+// alone. A pass given less than that would time out inside libusb, and libftdi drops whatever
+// that transfer had brought, so each pass gets at least the latency plus this slack.
+constexpr int kPassSlackMs = 10;
+constexpr int kChipDefaultLatencyMs = 16;
 constexpr DWORD kMaxTransfer = 65536;
 constexpr DWORD kTransferUnit = 64;
 
@@ -48,6 +53,7 @@ struct FtdiLibrary::Functions {
 struct FtdiLibrary::Device {
   ftdi_context* context;
   DWORD readTimeoutMs = 0;  // 0: wait for the full count
+  int latencyMs = kChipDefaultLatencyMs;
 };
 
 std::unique_ptr<FtdiLibrary> FtdiLibrary::Load(const char* name) {
@@ -134,6 +140,7 @@ FT_STATUS FtdiLibrary::FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
   if (device == nullptr) return ft::INVALID_HANDLE;
   switch (fn_->setLatency(device->context, ms)) {
     case 0:
+      device->latencyMs = ms;
       return ft::OK;
     case -1:  // out of range
       return ft::INVALID_PARAMETER;
@@ -206,10 +213,11 @@ FT_STATUS FtdiLibrary::FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD*
       const auto left =
           std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) break;
-      passMs = static_cast<int>(std::min<long long>(left, INT_MAX));
+      passMs = static_cast<int>(std::min<long long>(left, kUntimedPassMs));
     }
-    device->context->usb_read_timeout = passMs;
+    device->context->usb_read_timeout = std::max(passMs, device->latencyMs + kPassSlackMs);
     const int n = fn_->read(device->context, target + got, static_cast<int>(count - got));
+    if (n == LIBUSB_ERROR_TIMEOUT) continue;  // nothing came; the deadline decides
     if (n < 0) {
       status = ft::IO_ERROR;
       break;
