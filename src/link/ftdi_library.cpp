@@ -1,6 +1,7 @@
 #include "link/ftdi_library.h"
 
 #include <ftdi.h>
+#include <libusb.h>
 
 #include <algorithm>
 #include <array>
