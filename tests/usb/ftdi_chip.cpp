@@ -127,10 +127,10 @@ std::optional<std::vector<std::uint8_t>> FtdiChip::Vendor(const Setup& setup) {
       if (in) return std::nullopt;
       if (setup.value == kResetChip) {
         ++resets_;
-        toHost_.clear();
+        FlushToHost();
       } else if (setup.value == kFlushChipToHost) {
         ++hostBoundFlushes_;
-        toHost_.clear();
+        FlushToHost();
       } else if (setup.value != kFlushHostToChip) {
         return std::nullopt;
       }
@@ -170,7 +170,22 @@ std::optional<std::vector<std::uint8_t>> FtdiChip::Vendor(const Setup& setup) {
 
 void FtdiChip::BulkOut(std::span<const std::uint8_t> bytes) {
   const auto reply = peer_(bytes);
-  toHost_.insert(toHost_.end(), reply.begin(), reply.end());
+  auto at = Clock::now();
+  if (!arrivals_.empty()) at = std::max(at, arrivals_.back());
+  const auto perByte = uartBytesPerSecond_ > 0
+                           ? std::chrono::duration_cast<Clock::duration>(
+                                 std::chrono::duration<double>(1.0 / uartBytesPerSecond_))
+                           : Clock::duration::zero();
+  for (std::uint8_t byte : reply) {
+    at += perByte;
+    toHost_.push_back(byte);
+    arrivals_.push_back(at);
+  }
+}
+
+std::size_t FtdiChip::ArrivedBy(Clock::time_point now) const {
+  return static_cast<std::size_t>(std::upper_bound(arrivals_.begin(), arrivals_.end(), now) -
+                                  arrivals_.begin());
 }
 
 std::optional<std::vector<std::uint8_t>> FtdiChip::BulkIn(std::size_t capacity,
@@ -179,21 +194,29 @@ std::optional<std::vector<std::uint8_t>> FtdiChip::BulkIn(std::size_t capacity,
   const std::size_t packetBytes = std::min(capacity, kPacketBytes);
   if (packetBytes < kStatusBytes) return std::nullopt;
   const std::size_t dataPerPacket = packetBytes - kStatusBytes;
-  const bool fills = toHost_.size() >= packets * dataPerPacket;
+  std::size_t arrived = ArrivedBy(now);
+  const bool fills = arrived >= packets * dataPerPacket;
   const bool timerRanOut = now - lastPacket_ >= std::chrono::milliseconds(latencyMs_);
   if (!fills && !timerRanOut) return std::nullopt;
 
   std::vector<std::uint8_t> transfer;
   for (std::size_t sent = 0; sent < packets; ++sent) {
-    const std::size_t take = std::min(dataPerPacket, toHost_.size());
+    const std::size_t take = std::min(dataPerPacket, arrived);
     transfer.push_back(kModemStatus);
     transfer.push_back(kLineStatus);
     transfer.insert(transfer.end(), toHost_.begin(), toHost_.begin() + static_cast<long>(take));
     toHost_.erase(toHost_.begin(), toHost_.begin() + static_cast<long>(take));
+    arrivals_.erase(arrivals_.begin(), arrivals_.begin() + static_cast<long>(take));
+    arrived -= take;
     if (take < dataPerPacket) break;  // a short packet ends the transfer
   }
   lastPacket_ = now;
   return transfer;
+}
+
+void FtdiChip::FlushToHost() {
+  toHost_.clear();
+  arrivals_.clear();
 }
 
 }  // namespace qvx::usbemu

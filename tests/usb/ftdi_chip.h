@@ -70,6 +70,9 @@ class FtdiChip {
   // of a completed transfer, or nothing while it is still waiting.
   std::optional<std::vector<std::uint8_t>> BulkIn(std::size_t capacity, Clock::time_point now);
 
+  // How fast the far side's bytes come in over the UART; 0 = all at once.
+  void SetUartBytesPerSecond(double rate) { uartBytesPerSecond_ = rate; }
+
   // What the host configured.
   std::uint8_t LatencyMs() const { return latencyMs_; }
   std::uint16_t BaudDivisor() const { return baudDivisor_; }
@@ -84,7 +87,12 @@ class FtdiChip {
 
   ChipIdentity identity_;
   UartPeer peer_;
+  std::size_t ArrivedBy(Clock::time_point now) const;
+  void FlushToHost();
+
   std::deque<std::uint8_t> toHost_;
+  std::deque<Clock::time_point> arrivals_;  // when each byte of toHost_ is through the UART
+  double uartBytesPerSecond_ = 0;
   Clock::time_point lastPacket_{};
   std::uint8_t latencyMs_ = kDefaultLatencyMs;
   std::uint16_t baudDivisor_ = 0;

@@ -63,6 +63,7 @@ UsbDevice::UsbDevice(FtdiChip chip, std::string devnode, std::string syspath)
     : chip_(std::move(chip)), devnode_(std::move(devnode)), syspath_(std::move(syspath)) {}
 
 UsbDevice::~UsbDevice() {
+  if (owner_ != nullptr) g_object_unref(owner_);
   for (auto* urb : waitingIn_) g_object_unref(urb);
   for (auto* urb : completed_) g_object_unref(urb);
 }
@@ -81,7 +82,15 @@ bool UsbDevice::Serve(UMockdevIoctlClient* client) {
       return true;
     }
     case USBDEVFS_CLAIMINTERFACE:
+      Claim(client);
+      return true;
     case USBDEVFS_RELEASEINTERFACE:
+      if (owner_ == client) {
+        g_object_unref(owner_);
+        owner_ = nullptr;
+      }
+      umockdev_ioctl_client_complete(client, gone_ ? -1 : 0, gone_ ? ENODEV : 0);
+      return true;
     case USBDEVFS_SETINTERFACE:
     case USBDEVFS_SETCONFIGURATION:
     case USBDEVFS_CLEAR_HALT:
@@ -112,6 +121,23 @@ bool UsbDevice::Serve(UMockdevIoctlClient* client) {
       umockdev_ioctl_client_complete(client, -1, ENOTTY);
       return true;
   }
+}
+
+// Like the kernel, one open file at a time may hold the interface; a closed one lets go.
+void UsbDevice::Claim(UMockdevIoctlClient* client) {
+  if (gone_) {
+    umockdev_ioctl_client_complete(client, -1, ENODEV);
+    return;
+  }
+  if (owner_ != nullptr && owner_ != client && umockdev_ioctl_client_get_connected(owner_)) {
+    umockdev_ioctl_client_complete(client, -1, EBUSY);
+    return;
+  }
+  if (owner_ != client) {
+    if (owner_ != nullptr) g_object_unref(owner_);
+    owner_ = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
+  }
+  umockdev_ioctl_client_complete(client, 0, 0);
 }
 
 void UsbDevice::Submit(UMockdevIoctlClient* client) {

@@ -40,6 +40,7 @@ class UsbDevice {
   void Disconnect();
 
  private:
+  void Claim(UMockdevIoctlClient* client);
   void Submit(UMockdevIoctlClient* client);
   void Reap(UMockdevIoctlClient* client);
   void Discard(UMockdevIoctlClient* client);
@@ -52,6 +53,7 @@ class UsbDevice {
   std::string syspath_;
   std::deque<UMockdevIoctlData*> waitingIn_;  // bulk IN transfers the chip has not filled yet
   std::deque<UMockdevIoctlData*> completed_;  // in the order the host will reap them
+  UMockdevIoctlClient* owner_ = nullptr;      // the open file that claimed the interface
   bool gone_ = false;
 };
 
