@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "image/descramble_avx2.h"
 #include "image/firmware_image.h"
 #include "image/image_format.h"
 
@@ -35,7 +36,9 @@ void FirmwareImage::DescrambleImage() {
   std::uint8_t* out = ImageBuffer.data();
   // The running key only ever matters modulo 256, so it is kept in 8 bits.
   std::uint8_t runningKey = kInitialRunningKey;
-  for (std::size_t i = 0; i < kImageSize; ++i, group += kGroupSize) {
+  const std::size_t wide = DescrambleAvx2(group, out, kImageSize, runningKey);
+  group += kGroupSize * wide;
+  for (std::size_t i = wide; i < kImageSize; ++i, group += kGroupSize) {
     const std::uint8_t key = KeyByte(group);
     out[i] = group[0] ^ runningKey ^ key;
     runningKey = static_cast<std::uint8_t>(runningKey + key);
