@@ -3,6 +3,7 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+BENCH_BUILD ?= build-bench
 JOBS       ?= $(shell nproc)
 SUDO       := $(if $(filter 0,$(shell id -u)),,sudo)
 WERROR     := $(if $(filter true 1 yes,$(CI)),ON,OFF)
@@ -54,11 +55,20 @@ test-asan: deps $(ASAN_BUILD)/build.ninja
 demo: build
 	@echo "make demo: the window arrives with a later change; nothing to show yet."
 
+# A Release build with the benchmarks on; every benchmark executable lands in $(BENCH_BUILD)/bench.
+$(BENCH_BUILD)/build.ninja: | deps
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQVX_BUILD_BENCH=ON \
+	  -DQVX_BUILD_TESTS=OFF
+
+bench: deps $(BENCH_BUILD)/build.ninja
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	@for b in $(BENCH_BUILD)/bench/*; do echo "== $$b"; "$$b" || exit 1; done
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
 
 # `make install` honours DESTDIR; PREFIX=/usr puts the udev rule where udev reads it.
 PREFIX        ?= /usr/local
