@@ -114,37 +114,35 @@ TEST_F(VirtualBoardDriver, ExcessBytesWaitForTheNextReadOrAPurge) {
 }
 
 TEST_F(VirtualBoardDriver, ReadReturnsAtOnceWhenTheCountIsThereElseAtTheTimeout) {
-  ASSERT_EQ(board.FT_SetTimeouts(handle, 60, 0), ft::OK);
+  ASSERT_EQ(board.FT_SetTimeouts(handle, 200, 0), ft::OK);
   ASSERT_EQ(Send("SI"), ft::OK);
   auto start = Clock::now();
   EXPECT_EQ(Receive(4).size(), 4u);
-  EXPECT_LT(Clock::now() - start, 30ms);
+  EXPECT_LT(Clock::now() - start, 100ms);
 
   ASSERT_EQ(Send("SI"), ft::OK);
   start = Clock::now();
   FT_STATUS status = 1;
   EXPECT_EQ(Receive(8, &status).size(), 4u);  // what arrived, after the timeout
   EXPECT_EQ(status, ft::OK);
-  EXPECT_GE(Clock::now() - start, 60ms);
+  EXPECT_GE(Clock::now() - start, 200ms);
 }
 
 TEST_F(VirtualBoardDriver, WithoutATimeoutAReadNeverWaitsForBytesThatWillNotCome) {
   ASSERT_EQ(Send("SI"), ft::OK);
   const auto start = Clock::now();
   EXPECT_EQ(Receive(8).size(), 4u);
-  EXPECT_LT(Clock::now() - start, 30ms);
+  EXPECT_LT(Clock::now() - start, 100ms);
 }
 
 TEST_F(VirtualBoardDriver, RepliesTakeTheirTransferTime) {
-  board.SetTiming(Timing::FullSpeed());
-  ASSERT_EQ(board.FT_SetTimeouts(handle, 100, 0), ft::OK);
+  board.SetTiming(Timing{2ms, 0, 20000, 0ms});  // a 2,048-byte reply takes about 100 ms
   ASSERT_EQ(Send(Rf(0, 512)), ft::OK);
-  // 2 ms latency and 2,048 bytes at 300 kB/s: a 3 ms read gets part of the block only.
-  ASSERT_EQ(board.FT_SetTimeouts(handle, 3, 0), ft::OK);
+  ASSERT_EQ(board.FT_SetTimeouts(handle, 20, 0), ft::OK);
   const std::size_t early = Receive(2048).size();
   EXPECT_GT(early, 0u);
   EXPECT_LT(early, 2048u);
-  ASSERT_EQ(board.FT_SetTimeouts(handle, 100, 0), ft::OK);
+  ASSERT_EQ(board.FT_SetTimeouts(handle, 500, 0), ft::OK);
   EXPECT_EQ(Receive(2048 - early).size(), 2048 - early);
 }
 
