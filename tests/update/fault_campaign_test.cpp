@@ -80,7 +80,7 @@ TEST(FaultCampaign, EveryUpdateSucceedsTrulyOrNamesItsStage) {
     std::mt19937 random(static_cast<std::uint32_t>(seed));
     const std::uint8_t firmwares[] = {0x11, 0x0F, 0x12, 0x05};
     const std::uint8_t firmware = firmwares[random() % 4];
-    UpdateRig rig(firmware, static_cast<std::uint32_t>(seed));
+    UpdateRig rig(firmware);
     rig.board.InjectRandomFaults(static_cast<std::uint32_t>(seed), kRandomFaultProbability);
     const int corruptedStage = AddPersistentFault(rig, random, firmware);
 

@@ -28,16 +28,26 @@ inline std::int32_t ImageOffset(std::int32_t address) {
   return 8 + 2 * address;
 }
 
+// A decoded image with "FW" header and no 0xFF in its content, so that an erased flash byte
+// never passes for written data.
+inline const std::vector<std::uint8_t>& TestImage() {
+  static const std::vector<std::uint8_t> image = [] {
+    std::vector<std::uint8_t> bytes(kImageSize);
+    std::minstd_rand random(7);
+    for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random() % 255);
+    const std::uint8_t header[8] = {'F', 'W', 0, 0x13, 0, 0, 0, 0};
+    std::copy(std::begin(header), std::end(header), bytes.begin());
+    return bytes;
+  }();
+  return image;
+}
+
 // A board, the link to it, a decoded image and the engine, wired as the window wires them.
 class UpdateRig {
  public:
-  explicit UpdateRig(std::uint8_t firmware = 0x12, std::uint32_t imageSeed = 7) {
+  explicit UpdateRig(std::uint8_t firmware = 0x12) {
     image.CreateArrays();
-    std::mt19937 random(imageSeed);
-    // No 0xFF in the content, so an erased flash byte never passes for written data.
-    for (auto& byte : image.ImageBuffer) byte = static_cast<std::uint8_t>(random() % 255);
-    const std::uint8_t header[8] = {'F', 'W', 0, 0x13, 0, 0, 0, 0};
-    std::copy(std::begin(header), std::end(header), image.ImageBuffer.begin());
+    image.ImageBuffer = TestImage();
     decoded = image.ImageBuffer;
     board.SetVersions(0x21, firmware);
     link.OpenDevice();
