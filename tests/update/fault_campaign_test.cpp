@@ -133,8 +133,8 @@ TEST(FaultCampaign, EveryUpdateSucceedsTrulyOrNamesItsStage) {
   }
 
   std::cout << "fault campaign: " << kSchedules << " updates, " << tally.faultsFired
-            << " faults fired, " << tally.successes << " true successes, " << tally.falseSuccesses
-            << " false successes\n";
+            << " faults fired, " << tally.successes << " successes (" << tally.falseSuccesses
+            << " of them false), " << tally.wrongOutcomes << " wrong outcomes\n";
   for (const auto& [kind, count] : tally.failures) {
     std::cout << "  " << count << " x " << kind << "\n";
   }
