@@ -10,6 +10,7 @@ WERROR     := $(if $(filter true 1 yes,$(CI)),ON,OFF)
 
 PACKAGES := g++ make cmake ninja-build pkg-config git qt6-base-dev libftdi1-dev \
             libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth \
+            xdotool imagemagick python3 \
             dpkg-dev lintian file
 
 # Sanitizer reports end the run; leaks count as reports.
@@ -52,8 +53,14 @@ test-asan: deps $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && env $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
 
+# The program against the drop-in virtual board, at a pace a person can follow.
 demo: build
-	@echo "make demo: the window arrives with a later change; nothing to show yet."
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  echo "make demo: no display here (neither DISPLAY nor WAYLAND_DISPLAY is set)."; \
+	  echo "To run it under a virtual X server:  xvfb-run -a make demo"; \
+	  exit 1; \
+	fi
+	env LD_LIBRARY_PATH=$(abspath $(BUILD))/dropin QVX_BOARD_TIMING=demo $(BUILD)/quorvex-updater
 
 # A Release build with the benchmarks on; every benchmark executable lands in $(BENCH_BUILD)/bench.
 $(BENCH_BUILD)/build.ninja: | deps

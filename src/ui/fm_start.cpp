@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "ui/message_box.h"
+#include "ui/resource_loader.h"
 #include "ui/window_texts.h"
 
 namespace qvx::ui {
@@ -59,7 +60,7 @@ fmStart::fmStart(D2xx& driver, ResourceLoader loader, QWidget* parent)
       Engine(Link, Image, *this, OpResult) {
   CreateControls();
   setFixedSize(kClientSize);
-  setWindowIcon(QIcon(QStringLiteral(":/quorvex.ico")));
+  setWindowIcon(QIcon(QString::fromLatin1(kIconResource)));
 }
 
 void fmStart::CreateControls() {
@@ -78,7 +79,7 @@ void fmStart::CreateControls() {
   Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   Picture1->setLineWidth(2);
   Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  Picture1->setPixmap(QPixmap(QStringLiteral(":/logo.bmp")));
+  Picture1->setPixmap(QPixmap(QString::fromLatin1(kLogoResource)));
 
   Button[kAbortFlash] = MakeButton(this, "Abort Flash", kAbortFlashRect);
   Button[kFlashDevice] = MakeButton(this, "Flash Device", kFlashDeviceRect);

@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct FlowCase {
   const char* name;
   std::vector<Step> steps;
 };
+void PrintTo(const FlowCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class OperatorFlow : public testing::TestWithParam<FlowCase> {};
 
@@ -124,6 +128,9 @@ struct VersionCase {
   const char* device;
   const char* status;
 };
+void PrintTo(const VersionCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class VersionTexts : public testing::TestWithParam<VersionCase> {};
 
@@ -163,6 +170,9 @@ struct RefusedImageCase {
   const char* name;
   std::optional<std::vector<std::uint8_t>> container;
 };
+void PrintTo(const RefusedImageCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class RefusedImage : public testing::TestWithParam<RefusedImageCase> {};
 

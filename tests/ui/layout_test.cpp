@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QIcon>
 #include <QLabel>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <vector>
@@ -127,6 +129,13 @@ TEST_F(WindowLayout, BarLabelsAndPictureAreSetUpAsPlaced) {
   EXPECT_EQ(form.Picture1->frameShadow(), QFrame::Sunken);
   EXPECT_EQ(form.Picture1->frameWidth(), 2);
   EXPECT_EQ(form.Picture1->contentsRect().size(), QSize(160, 120));
+  EXPECT_EQ(form.Picture1->pixmap().size(), QSize(160, 120));
+}
+
+TEST_F(WindowLayout, WindowCarriesBothIconImages) {
+  const QList<QSize> sizes = form.windowIcon().availableSizes();
+  EXPECT_TRUE(sizes.contains(QSize(16, 16)));
+  EXPECT_TRUE(sizes.contains(QSize(32, 32)));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QLockFile>
 #include <algorithm>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "ui/instance_lock.h"
@@ -26,6 +27,9 @@ struct StartupCase {
   bool stopIcon;
   bool closedBeforeBox;
 };
+void PrintTo(const StartupCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class StartupFailure : public testing::TestWithParam<StartupCase> {};
 
