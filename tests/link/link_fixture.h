@@ -13,19 +13,20 @@
 namespace qvx::test {
 
 using Call = ScriptedDriver::Call;
+using R = ScriptedDriver::Result;
+using Bytes = std::vector<std::uint8_t>;
 
-inline std::vector<std::uint8_t> Bytes(std::string_view text) {
+inline Bytes B(std::string_view text) {
   return {text.begin(), text.end()};
 }
 
-// A link over the scripted driver and a full-size image buffer.
-class LinkTest : public ::testing::Test {
- protected:
-  static constexpr std::size_t kImageBytes = 65544;
-
+// A link over the scripted driver and a full-size image buffer of 0xAA.
+struct Link {
   ScriptedDriver driver;
-  std::vector<std::uint8_t> image = std::vector<std::uint8_t>(kImageBytes, 0xAA);
+  Bytes image = Bytes(65544, 0xAA);
   QVXModule link{driver, image};
 };
+
+class LinkTest : public ::testing::Test, protected Link {};
 
 }  // namespace qvx::test

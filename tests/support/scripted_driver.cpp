@@ -5,22 +5,6 @@
 
 namespace qvx::test {
 
-namespace {
-std::size_t Index(ScriptedDriver::Call kind) {
-  return static_cast<std::size_t>(kind);
-}
-}  // namespace
-
-ScriptedDriver::ScriptedDriver() : handleToGive(&token_) {}
-
-void ScriptedDriver::Script(Call kind, Result result) {
-  scripts_[Index(kind)].push_back(std::move(result));
-}
-
-void ScriptedDriver::Deliver(std::vector<std::uint8_t> bytes, FT_STATUS status) {
-  Script(Call::Read, Result{status, std::move(bytes), {}});
-}
-
 std::size_t ScriptedDriver::CountOf(Call kind) const {
   return static_cast<std::size_t>(std::count_if(
       calls.begin(), calls.end(), [kind](const Record& r) { return r.kind == kind; }));
@@ -33,7 +17,7 @@ std::vector<ScriptedDriver::Call> ScriptedDriver::Kinds() const {
 }
 
 ScriptedDriver::Result ScriptedDriver::Next(Record record) {
-  auto& queue = scripts_[Index(record.kind)];
+  auto& queue = scripts_[static_cast<std::size_t>(record.kind)];
   calls.push_back(std::move(record));
   if (queue.empty()) return {};
   Result result = std::move(queue.front());
@@ -42,8 +26,7 @@ ScriptedDriver::Result ScriptedDriver::Next(Record record) {
 }
 
 FT_STATUS ScriptedDriver::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) {
-  const Result r =
-      Next({Call::OpenEx, nullptr, description != nullptr ? description : "", flags, 0});
+  const Result r = Next({Call::OpenEx, nullptr, description ? description : "", flags});
   if (r.status == ft::OK) *handle = handleToGive;
   return r.status;
 }
@@ -53,7 +36,7 @@ FT_STATUS ScriptedDriver::FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD w
 }
 
 FT_STATUS ScriptedDriver::FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
-  return Next({Call::SetLatencyTimer, handle, {}, ms, 0}).status;
+  return Next({Call::SetLatencyTimer, handle, {}, ms}).status;
 }
 
 FT_STATUS ScriptedDriver::FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DWORD outSize) {
@@ -61,17 +44,16 @@ FT_STATUS ScriptedDriver::FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DW
 }
 
 FT_STATUS ScriptedDriver::FT_Purge(FT_HANDLE handle, DWORD mask) {
-  const Result r = Next({Call::Purge, handle, {}, mask, 0});
+  const Result r = Next({Call::Purge, handle, {}, mask});
   if (r.status == ft::OK && (mask & ft::PURGE_RX) != 0) pending_.clear();
   return r.status;
 }
 
 FT_STATUS ScriptedDriver::FT_Write(FT_HANDLE handle, const void* data, DWORD count,
                                    DWORD* written) {
-  const Result r = Next({Call::Write, handle, {}, count, 0});
+  const Result r = Next({Call::Write, handle, {}, count});
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   writes.emplace_back(bytes, bytes + count);
-  sent.insert(sent.end(), bytes, bytes + count);
   *written = r.count.value_or(r.status == ft::OK ? count : 0);
   return r.status;
 }
@@ -79,11 +61,10 @@ FT_STATUS ScriptedDriver::FT_Write(FT_HANDLE handle, const void* data, DWORD cou
 FT_STATUS ScriptedDriver::FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) {
   Result r;
   if (pending_.empty()) {
-    r = Next({Call::Read, handle, {}, count, 0});
+    r = Next({Call::Read, handle, {}, count});
     pending_ = std::move(r.bytes);
   } else {
-    // Bytes left over from an earlier delivery come first, on their own.
-    calls.push_back({Call::Read, handle, {}, count, 0});
+    calls.push_back({Call::Read, handle, {}, count});  // leftovers come first, on their own
   }
   const std::size_t n = std::min<std::size_t>(count, pending_.size());
   if (n > 0) std::memcpy(data, pending_.data(), n);
@@ -93,7 +74,7 @@ FT_STATUS ScriptedDriver::FT_Read(FT_HANDLE handle, void* data, DWORD count, DWO
 }
 
 FT_STATUS ScriptedDriver::FT_Close(FT_HANDLE handle) {
-  return Next({Call::Close, handle, {}, 0, 0}).status;
+  return Next({Call::Close, handle}).status;
 }
 
 }  // namespace qvx::test

@@ -5,6 +5,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/d2xx.h"
@@ -25,40 +26,38 @@ class ScriptedDriver : public D2xx {
     Read,
     Close
   };
-  static constexpr std::size_t kCallKinds = 8;
 
-  // What one call answers.
   struct Result {
-    FT_STATUS status = ft::OK;
-    std::vector<std::uint8_t> bytes;  // Read: what the board delivers; beyond the count asked
-                                      // for, the rest waits in the driver for the next read
-    std::optional<DWORD> count;       // Read/Write: the count reported, when not the true one
+    Result(FT_STATUS s = ft::OK, std::vector<std::uint8_t> b = {}, std::optional<DWORD> c = {})
+        : status(s), bytes(std::move(b)), count(c) {}
+
+    FT_STATUS status;
+    // Read: what the board delivers. Beyond the count asked for, the rest waits in the driver
+    // and comes first at the next read, unless a purge drops it.
+    std::vector<std::uint8_t> bytes;
+    std::optional<DWORD> count;  // Read/Write: the count reported, when not the true one
   };
 
-  // One call as it was made.
   struct Record {
+    Record(Call k, FT_HANDLE h, std::string d = {}, DWORD first = 0, DWORD second = 0)
+        : kind(k), handle(h), description(std::move(d)), a(first), b(second) {}
+
     Call kind;
-    FT_HANDLE handle = nullptr;
-    std::string description;  // OpenEx, up to its NUL
-    DWORD a = 0;              // OpenEx flags, read timeout, latency, in size, purge mask, count
-    DWORD b = 0;              // write timeout, out size
+    FT_HANDLE handle;
+    std::string description;  // OpenEx
+    DWORD a;                  // the numeric arguments in order: flags, read timeout, latency,
+    DWORD b;                  // in and out sizes, purge mask, byte count, write timeout
   };
 
-  // The next unscripted call of that kind gets this answer.
-  void Script(Call kind, Result result);
-  void Script(Call kind, FT_STATUS status) { Script(kind, Result{status, {}, {}}); }
-  // The board sends these bytes in answer to the next read call.
-  void Deliver(std::vector<std::uint8_t> bytes, FT_STATUS status = ft::OK);
-
+  void Script(Call kind, Result result) {
+    scripts_[static_cast<std::size_t>(kind)].push_back(std::move(result));
+  }
   std::size_t CountOf(Call kind) const;
-  std::vector<Call> Kinds() const;  // the kinds of all calls in order
+  std::vector<Call> Kinds() const;
 
-  FT_HANDLE handleToGive;  // what a successful FT_OpenEx hands out
+  FT_HANDLE handleToGive = &token_;  // what a successful FT_OpenEx hands out
   std::vector<Record> calls;
-  std::vector<std::uint8_t> sent;                 // every byte of every write, in order
-  std::vector<std::vector<std::uint8_t>> writes;  // the same, one entry per write call
-
-  ScriptedDriver();
+  std::vector<std::vector<std::uint8_t>> writes;  // the bytes of each write call
 
   FT_STATUS FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) override;
   FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) override;
@@ -72,9 +71,9 @@ class ScriptedDriver : public D2xx {
  private:
   Result Next(Record record);  // records the call, takes its scripted answer
 
-  std::array<std::deque<Result>, kCallKinds> scripts_;
+  std::array<std::deque<Result>, 8> scripts_;
   std::vector<std::uint8_t> pending_;  // delivered by the board, not yet read
-  int token_ = 0;                      // its address is the handle handed out
+  int token_ = 0;
 };
 
 }  // namespace qvx::test
