@@ -18,10 +18,8 @@ int LastBlockNumber(int first, std::int32_t lengthWords, std::int32_t blockWords
 bool UpdateEngine::PumpMessages() {
   window_.ProcessMessages();
   // The unload has closed the link already; nothing of either may be touched again.
-  if (window_.IsClosed()) {
-    abandoned_ = true;
-    OpResult = kCommFailure;
-  }
+  abandoned_ = window_.IsClosed();
+  if (abandoned_) OpResult = kCommFailure;
   return !abandoned_;
 }
 

@@ -38,7 +38,6 @@ UpdateEngine::UpdateEngine(QVXModule& link, FirmwareImage& image, UpdateWindow& 
     : OpResult(opResult), link_(link), image_(image), window_(window) {}
 
 void UpdateEngine::FlashDevice() {
-  abandoned_ = false;
   window_.SetButtonVisible(1, false);
   window_.SetButtonVisible(2, false);
   window_.SetProgressVisible(true);

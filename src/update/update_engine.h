@@ -46,7 +46,7 @@ class UpdateEngine {
   QVXModule& link_;
   FirmwareImage& image_;
   UpdateWindow& window_;
-  bool abandoned_ = false;  // the window closed under a running update
+  bool abandoned_ = false;  // the last message pump found the window closed
 };
 
 }  // namespace qvx

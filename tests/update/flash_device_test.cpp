@@ -12,80 +12,38 @@ namespace {
 using board::Call;
 
 // The update's block addresses, in the order the stages run.
-std::vector<std::int32_t> BlockAddresses(bool bootloader) {
+std::vector<std::int32_t> BlockAddresses(std::uint8_t firmware) {
   std::vector<std::int32_t> addresses;
-  for (const Region& r : {kStep2, kStep3, kStep4, kStep1}) {
-    if (r.address == kStep4.address && !bootloader) continue;
-    for (std::int32_t a = r.address; a < r.address + 2 * r.words; a += 1024) {
-      addresses.push_back(a);
+  for (const Stage& stage : kStages) {
+    if (stage.region.address == kStep4.address && !RunsBootloader(firmware)) continue;
+    for (std::int32_t a = 0; a < 2 * stage.region.words; a += 1024) {
+      addresses.push_back(stage.region.address + a);
     }
   }
   return addresses;
 }
 
-std::vector<std::int32_t> Addresses(const UpdateRig& rig, const std::string& mnemonic) {
-  std::vector<std::int32_t> addresses;
-  for (const auto& c : rig.board.Commands()) {
-    if (c.mnemonic == mnemonic) addresses.push_back(c.address);
-  }
-  return addresses;
-}
-
-std::vector<std::int32_t> ExecOperands(const UpdateRig& rig) {
-  std::vector<std::int32_t> operands;
-  for (const auto& c : rig.board.Commands()) {
-    if (c.mnemonic == "EX") operands.push_back(c.operand);
-  }
-  return operands;
-}
-
-// Stage index in run order (Step 2, Step 3, Step 4, Step 1) of a block address.
-int StageOf(std::int32_t address) {
-  if (address >= kStep1.address) return 3;
-  if (address >= kStep2.address) return 0;
-  return address >= kStep4.address ? 2 : 1;
-}
-
-int LastStageTouched(const UpdateRig& rig) {
-  int last = -1;
-  for (const auto& c : rig.board.Commands()) {
-    if (c.mnemonic == "WF" || c.mnemonic == "RF") last = std::max(last, StageOf(c.address));
-  }
-  return last;
-}
-
-struct WholeCase {
-  std::uint8_t firmware;
-  bool bootloader;
-  int barEnd;
-};
-
 TEST(FlashDevice, WritesAndVerifiesEveryStage) {
-  for (const auto& c :
-       {WholeCase{0x11, true, 54}, WholeCase{0x0F, true, 54}, WholeCase{0x12, false, 52}}) {
-    SCOPED_TRACE(c.firmware);
-    UpdateRig rig(c.firmware);
-    rig.window.maximum = 3;
+  const std::pair<std::uint8_t, int> cases[] = {{0x11, 54}, {0x0F, 54}, {0x12, 52}};
+  for (const auto& [firmware, barEnd] : cases) {
+    SCOPED_TRACE(firmware);
+    UpdateRig rig(firmware);
     rig.engine.FlashDevice();
     EXPECT_EQ(rig.opResult, 0);
     EXPECT_TRUE(rig.window.boxes.empty());
-    EXPECT_FALSE(rig.window.buttons[1]);
-    EXPECT_FALSE(rig.window.buttons[2]);
+    EXPECT_FALSE(rig.window.buttons[1] || rig.window.buttons[2]);
     EXPECT_TRUE(rig.window.progressVisible);
     EXPECT_EQ(rig.window.maximum, 55);
     EXPECT_EQ(rig.window.status, "Flashing device...");
-    EXPECT_EQ(rig.window.value, c.barEnd);
-
-    for (const Region& r : {kStep2, kStep3, kStep1}) EXPECT_TRUE(rig.Written(r));
-    EXPECT_EQ(rig.Written(kStep4), c.bootloader);
-    EXPECT_EQ(rig.Erased(kStep4), !c.bootloader);
-    EXPECT_TRUE(rig.Erased({3072, 512}));
-    // Stage order, and no block beyond the stages (the header would go to no address).
-    EXPECT_EQ(Addresses(rig, "WF"), BlockAddresses(c.bootloader));
-    EXPECT_EQ(Addresses(rig, "RF"), BlockAddresses(c.bootloader));
-    const std::vector<std::int32_t> execs =
-        c.bootloader ? std::vector<std::int32_t>{0x07CE, 0x042C} : std::vector<std::int32_t>{};
-    EXPECT_EQ(ExecOperands(rig), execs);
+    EXPECT_EQ(rig.window.value, barEnd);
+    EXPECT_TRUE(rig.Updated(firmware));
+    // Stage order, and no block outside the stages (the header would go to none).
+    EXPECT_EQ(rig.Sent("WF", &board::Command::address), BlockAddresses(firmware));
+    EXPECT_EQ(rig.Sent("RF", &board::Command::address), BlockAddresses(firmware));
+    const std::vector<std::int32_t> execs = RunsBootloader(firmware)
+                                                ? std::vector<std::int32_t>{0x07CE, 0x042C}
+                                                : std::vector<std::int32_t>{};
+    EXPECT_EQ(rig.Sent("EX", &board::Command::operand), execs);
     EXPECT_FALSE(rig.board.InBootloader());
   }
 }
@@ -184,8 +142,8 @@ TEST(FlashDevice, EachFailureShowsItsOneMessage) {
     EXPECT_EQ(rig.window.boxes[0].title, c.title);
     EXPECT_EQ(rig.window.boxes[0].text, c.text);
     EXPECT_EQ(rig.board.Commands().size(), commandsAtBox);
-    EXPECT_EQ(LastStageTouched(rig), c.lastStage);
-    EXPECT_EQ(ExecOperands(rig).size(), c.execs);
+    EXPECT_EQ(rig.LastStageTouched(), c.lastStage);
+    EXPECT_EQ(rig.Sent("EX", &board::Command::operand).size(), c.execs);
   }
 }
 
