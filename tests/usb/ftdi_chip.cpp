@@ -168,19 +168,23 @@ std::optional<std::vector<std::uint8_t>> FtdiChip::Vendor(const Setup& setup) {
   }
 }
 
-void FtdiChip::BulkOut(std::span<const std::uint8_t> bytes) {
-  const auto reply = peer_(bytes);
-  auto at = Clock::now();
-  if (!arrivals_.empty()) at = std::max(at, arrivals_.back());
+FtdiChip::Clock::time_point FtdiChip::BulkOut(std::span<const std::uint8_t> bytes,
+                                              Clock::time_point now) {
   const auto perByte = uartBytesPerSecond_ > 0
                            ? std::chrono::duration_cast<Clock::duration>(
                                  std::chrono::duration<double>(1.0 / uartBytesPerSecond_))
                            : Clock::duration::zero();
-  for (std::uint8_t byte : reply) {
+  const Clock::time_point received =
+      std::max(now, peerFreeAt_) + perByte * static_cast<long>(bytes.size());
+  const PeerAnswer answer = peer_(bytes);
+  peerFreeAt_ = received + answer.busy;
+  Clock::time_point at = arrivals_.empty() ? received : std::max(received, arrivals_.back());
+  for (std::uint8_t byte : answer.reply) {
     at += perByte;
     toHost_.push_back(byte);
     arrivals_.push_back(at);
   }
+  return received;
 }
 
 std::size_t FtdiChip::ArrivedBy(Clock::time_point now) const {

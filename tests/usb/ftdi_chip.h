@@ -21,8 +21,13 @@ struct ChipIdentity {
   std::string serial = "QV000001";
 };
 
-// The far side of the chip's UART: bytes from the host in, the reply bytes out.
-using UartPeer = std::function<std::vector<std::uint8_t>(std::span<const std::uint8_t>)>;
+// What the far side of the chip's UART makes of some bytes: its reply, and how long it then
+// takes before it reads its UART again (a board programming its flash, say).
+struct PeerAnswer {
+  std::vector<std::uint8_t> reply;
+  std::chrono::steady_clock::duration busy{};
+};
+using UartPeer = std::function<PeerAnswer(std::span<const std::uint8_t>)>;
 
 // The 8-byte setup stage of a control transfer.
 struct Setup {
@@ -61,8 +66,9 @@ class FtdiChip {
   // OUT requests), or nothing when the chip stalls the request.
   std::optional<std::vector<std::uint8_t>> Control(const Setup& setup);
 
-  // Bytes the host sent on the bulk OUT endpoint.
-  void BulkOut(std::span<const std::uint8_t> bytes);
+  // Bytes the host sent on the bulk OUT endpoint, at `now`. Returns when the last of them has
+  // gone through the UART: the chip takes no more from the host before then.
+  Clock::time_point BulkOut(std::span<const std::uint8_t> bytes, Clock::time_point now);
 
   // The bulk IN endpoint, polled by a transfer of `capacity` bytes. The chip sends whole
   // packets at once and a short one (down to the bare status bytes) when its latency timer
@@ -70,7 +76,7 @@ class FtdiChip {
   // of a completed transfer, or nothing while it is still waiting.
   std::optional<std::vector<std::uint8_t>> BulkIn(std::size_t capacity, Clock::time_point now);
 
-  // How fast the far side's bytes come in over the UART; 0 = all at once.
+  // How fast bytes cross the UART, each way; 0 = at once.
   void SetUartBytesPerSecond(double rate) { uartBytesPerSecond_ = rate; }
 
   // What the host configured.
@@ -93,6 +99,7 @@ class FtdiChip {
   std::deque<std::uint8_t> toHost_;
   std::deque<Clock::time_point> arrivals_;  // when each byte of toHost_ is through the UART
   double uartBytesPerSecond_ = 0;
+  Clock::time_point peerFreeAt_{};  // the far side reads its UART again from then on
   Clock::time_point lastPacket_{};
   std::uint8_t latencyMs_ = kDefaultLatencyMs;
   std::uint16_t baudDivisor_ = 0;

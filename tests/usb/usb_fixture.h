@@ -7,6 +7,7 @@
 
 #include "board/board_protocol.h"
 #include "link/ftdi_library.h"
+#include "usb/board_peer.h"
 #include "usb/usb_testbed.h"
 
 namespace qvx::usbemu::test {
@@ -24,15 +25,13 @@ class UsbPathTest : public testing::Test {
 
   // The board's chip; the board is touched afterwards only inside Inspect.
   UsbDevice& PlugBoard(ChipIdentity identity = {}) {
-    return testbed->Plug(std::move(identity),
-                         [this](std::span<const std::uint8_t> bytes) { return board.Feed(bytes); });
+    return testbed->Plug(std::move(identity), BoardPeer(board));
   }
 
   // A chip with nothing behind its UART.
   UsbDevice& PlugOther(ChipIdentity identity, bool openable = true) {
     return testbed->Plug(
-        std::move(identity),
-        [](std::span<const std::uint8_t>) { return std::vector<std::uint8_t>{}; }, openable);
+        std::move(identity), [](std::span<const std::uint8_t>) { return PeerAnswer{}; }, openable);
   }
 
   // Declared in this order so that the driver lets go of the bus before the testbed goes, and

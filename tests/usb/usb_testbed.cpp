@@ -65,6 +65,7 @@ UsbDevice::UsbDevice(FtdiChip chip, std::string devnode, std::string syspath)
 UsbDevice::~UsbDevice() {
   if (owner_ != nullptr) g_object_unref(owner_);
   for (auto* urb : waitingIn_) g_object_unref(urb);
+  for (auto& [time, urb] : sendingOut_) g_object_unref(urb);
   for (auto* urb : completed_) g_object_unref(urb);
 }
 
@@ -153,13 +154,17 @@ void UsbDevice::Submit(UMockdevIoctlClient* client) {
   }
   usbdevfs_urb* urb = UrbOf(urbData);
   const auto length = static_cast<std::size_t>(std::max(urb->buffer_length, 0));
-  UMockdevIoctlData* buffer = Resolve(urbData, offsetof(usbdevfs_urb, buffer), length);
-  if (buffer == nullptr && length > 0) {
-    g_object_unref(urbData);
-    umockdev_ioctl_client_complete(client, -1, EFAULT);
-    return;
+  // An IN buffer is fetched only when data goes into it, and only as much as goes in.
+  const bool in = urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == FtdiChip::kEndpointIn;
+  if (!in && length > 0) {
+    UMockdevIoctlData* buffer = Resolve(urbData, offsetof(usbdevfs_urb, buffer), length);
+    if (buffer == nullptr) {
+      g_object_unref(urbData);
+      umockdev_ioctl_client_complete(client, -1, EFAULT);
+      return;
+    }
+    g_object_unref(buffer);  // its parent keeps it
   }
-  if (buffer != nullptr) g_object_unref(buffer);  // its parent keeps it
 
   if (urb->type == USBDEVFS_URB_TYPE_CONTROL && length >= 8) {
     const Setup setup = Setup::Parse(std::span<const std::uint8_t, 8>(BufferOf(urbData), 8));
@@ -175,10 +180,11 @@ void UsbDevice::Submit(UMockdevIoctlClient* client) {
       Finish(urbData, 0, static_cast<int>(length - 8));
     }
   } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == FtdiChip::kEndpointOut) {
-    chip_.BulkOut(std::span<const std::uint8_t>(BufferOf(urbData), length));
-    completed_.push_back(urbData);
+    const auto through = chip_.BulkOut(std::span<const std::uint8_t>(BufferOf(urbData), length),
+                                       FtdiChip::Clock::now());
     Finish(urbData, 0, static_cast<int>(length));
-  } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == FtdiChip::kEndpointIn) {
+    sendingOut_.emplace_back(through, urbData);
+  } else if (in) {
     waitingIn_.push_back(urbData);
   } else {
     g_object_unref(urbData);
@@ -194,12 +200,23 @@ void UsbDevice::Finish(UMockdevIoctlData* urb, int status, int actualLength) {
 }
 
 UMockdevIoctlData* UsbDevice::NextCompleted() {
+  const auto now = FtdiChip::Clock::now();
+  if (completed_.empty() && !sendingOut_.empty() && sendingOut_.front().first <= now) {
+    completed_.push_back(sendingOut_.front().second);
+    sendingOut_.pop_front();
+  }
   if (completed_.empty() && !waitingIn_.empty()) {
     UMockdevIoctlData* urb = waitingIn_.front();
     const auto capacity = static_cast<std::size_t>(UrbOf(urb)->buffer_length);
-    if (auto transfer = chip_.BulkIn(capacity, FtdiChip::Clock::now())) {
-      std::copy(transfer->begin(), transfer->end(), BufferOf(urb));
-      Finish(urb, 0, static_cast<int>(transfer->size()));
+    if (auto transfer = chip_.BulkIn(capacity, now)) {
+      UMockdevIoctlData* buffer = Resolve(urb, offsetof(usbdevfs_urb, buffer), transfer->size());
+      if (buffer == nullptr) {
+        Finish(urb, -EFAULT, 0);
+      } else {
+        std::copy(transfer->begin(), transfer->end(), buffer->data);
+        g_object_unref(buffer);
+        Finish(urb, 0, static_cast<int>(transfer->size()));
+      }
       waitingIn_.pop_front();
       completed_.push_back(urb);
     }
@@ -232,15 +249,23 @@ void UsbDevice::Discard(UMockdevIoctlClient* client) {
   // The argument is the URB's own address in the client.
   const auto address =
       *reinterpret_cast<const unsigned long*>(umockdev_ioctl_client_get_arg(client)->data);
-  const auto it = std::find_if(waitingIn_.begin(), waitingIn_.end(),
-                               [&](UMockdevIoctlData* urb) { return urb->client_addr == address; });
-  if (it == waitingIn_.end()) {
+  auto ours = [&](UMockdevIoctlData* urb) { return urb->client_addr == address; };
+  UMockdevIoctlData* found = nullptr;
+  if (auto it = std::find_if(waitingIn_.begin(), waitingIn_.end(), ours); it != waitingIn_.end()) {
+    found = *it;
+    waitingIn_.erase(it);
+  } else if (auto out = std::find_if(sendingOut_.begin(), sendingOut_.end(),
+                                     [&](const auto& entry) { return ours(entry.second); });
+             out != sendingOut_.end()) {
+    found = out->second;
+    sendingOut_.erase(out);
+  }
+  if (found == nullptr) {
     umockdev_ioctl_client_complete(client, -1, EINVAL);
     return;
   }
-  Finish(*it, -ENOENT, 0);
-  completed_.push_back(*it);
-  waitingIn_.erase(it);
+  Finish(found, -ENOENT, 0);
+  completed_.push_back(found);
   umockdev_ioctl_client_complete(client, 0, 0);
 }
 
@@ -251,7 +276,12 @@ void UsbDevice::Disconnect() {
     Finish(urb, -ENODEV, 0);
     completed_.push_back(urb);
   }
+  for (auto& [time, urb] : sendingOut_) {
+    Finish(urb, -ENODEV, 0);
+    completed_.push_back(urb);
+  }
   waitingIn_.clear();
+  sendingOut_.clear();
 }
 
 std::optional<std::string> UsbTestbed::Unavailable() {

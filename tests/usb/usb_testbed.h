@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "usb/ftdi_chip.h"
 
@@ -52,6 +53,8 @@ class UsbDevice {
   std::string devnode_;
   std::string syspath_;
   std::deque<UMockdevIoctlData*> waitingIn_;  // bulk IN transfers the chip has not filled yet
+  // Bulk OUT transfers, done once their bytes are through the UART.
+  std::deque<std::pair<FtdiChip::Clock::time_point, UMockdevIoctlData*>> sendingOut_;
   std::deque<UMockdevIoctlData*> completed_;  // in the order the host will reap them
   UMockdevIoctlClient* owner_ = nullptr;      // the open file that claimed the interface
   bool gone_ = false;

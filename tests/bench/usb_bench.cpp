@@ -1,0 +1,129 @@
+// The real USB path: the libftdi1 provider, libftdi1 and libusb against the emulated chip.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <memory>
+
+#include "board/board_protocol.h"
+#include "image/firmware_image.h"
+#include "link/ftdi_library.h"
+#include "link/qvx_module.h"
+#include "update/update_engine.h"
+#include "usb/board_peer.h"
+#include "usb/quiet_window.h"
+#include "usb/usb_preload.h"
+#include "usb/usb_testbed.h"
+
+namespace {
+
+using namespace qvx;
+using namespace qvx::usbemu;
+using Clock = std::chrono::steady_clock;
+
+// A full-speed link: the chip's 2 ms latency timer, 300 kB/s through the UART each way and
+// 1 ms for the board to program a block.
+constexpr double kUartBytesPerSecond = 300'000;
+constexpr std::chrono::microseconds kBlockProgramTime{1000};
+
+// The board on the testbed, the link open to it through libftdi1, and the engine.
+struct UsbRig {
+  explicit UsbRig(bool fullSpeed)
+      : chip(testbed.Plug(
+            {}, BoardPeer(board, fullSpeed ? kBlockProgramTime : std::chrono::microseconds{0}))) {
+    if (fullSpeed) chip.Inspect([](FtdiChip& c) { c.SetUartBytesPerSecond(kUartBytesPerSecond); });
+    board.SetVersions(0x21, 0x11);  // old firmware: the bootloader stage runs as well
+    image.CreateArrays();
+    for (std::size_t i = 8; i < image.ImageBuffer.size(); ++i) {
+      image.ImageBuffer[i] = static_cast<std::uint8_t>((i * 31) % 255);
+    }
+    decoded = image.ImageBuffer;
+    link.OpenDevice();
+    link.QueryDeviceInfo();
+  }
+  ~UsbRig() { link.CloseDevice(); }
+
+  board::BoardProtocol board;
+  UsbTestbed testbed;
+  UsbDevice& chip;
+  std::unique_ptr<FtdiLibrary> driver = FtdiLibrary::Load();
+  std::int16_t opResult = 0;
+  FirmwareImage image{nullptr, opResult};
+  QVXModule link{*driver, image.ImageBuffer};
+  QuietWindow window;
+  UpdateEngine engine{link, image, window, opResult};
+  std::vector<std::uint8_t> decoded;
+};
+
+bool Unavailable(benchmark::State& state) {
+  if (auto why = UsbTestbed::Unavailable()) {
+    state.SkipWithError(why->c_str());
+    return true;
+  }
+  return false;
+}
+
+// Goal: the 4-byte reply to "SI", already answered by the board, is in within one latency
+// period of the chip (2 ms).
+void BM_UsbExactReadOfAnAnsweredQuery(benchmark::State& state) {
+  if (Unavailable(state)) return;
+  UsbRig rig(false);
+  if (rig.link.FtStatus != 0) {
+    state.SkipWithError("the board does not answer");
+    return;
+  }
+  double worst = 0, total = 0;
+  for (auto _ : state) {
+    rig.link.PutText(rig.link.SendBuffer, "SI");
+    rig.link.WriteLength = 2;
+    rig.link.SendCommand();  // the board has answered once the write is through
+    const auto start = Clock::now();
+    rig.link.ReadLength = 4;
+    rig.link.ReadReply();
+    const double took = std::chrono::duration<double>(Clock::now() - start).count();
+    state.SetIterationTime(took);
+    worst = std::max(worst, took);
+    total += took;
+    if (rig.link.FtStatus != 0) state.SkipWithError("the read failed");
+  }
+  const double mean = total / static_cast<double>(state.iterations());
+  state.counters["worst_ms"] = worst * 1e3;
+  state.SetLabel(mean <= 0.002 ? "goal met (within one 2 ms latency period)"
+                               : "GOAL MISSED (within one 2 ms latency period)");
+}
+BENCHMARK(BM_UsbExactReadOfAnAnsweredQuery)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+double CpuSeconds() {
+  return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
+// A whole update through the USB path; argument 1 adds the full-speed timing.
+void BM_UsbWholeUpdate(benchmark::State& state) {
+  if (Unavailable(state)) return;
+  UsbRig rig(state.range(0) != 0);
+  double wall = 0, cpu = 0;
+  for (auto _ : state) {
+    rig.image.ImageBuffer = rig.decoded;
+    const auto start = Clock::now();
+    const double cpuStart = CpuSeconds();
+    rig.engine.FlashDevice();
+    cpu += CpuSeconds() - cpuStart;
+    wall += std::chrono::duration<double>(Clock::now() - start).count();
+    if (rig.opResult != 0) state.SkipWithError("the update failed");
+  }
+  const auto n = static_cast<double>(state.iterations());
+  state.counters["ms_per_update"] = wall / n * 1e3;
+  state.counters["cpu_per_wall"] = cpu / wall;
+}
+BENCHMARK(BM_UsbWholeUpdate)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qvx::usbemu::EnterPreload(argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
