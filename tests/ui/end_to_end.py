@@ -156,6 +156,9 @@ def run(args, workdir):
     env = dict(os.environ, DISPLAY=display, XDG_RUNTIME_DIR=runtime,
                LD_LIBRARY_PATH=args.dropin, QVX_BOARD_TIMING="demo",
                QVX_BOARD_FLASH_OUT=dump)
+    if "ASAN_OPTIONS" in env and "suppressions=" not in env["ASAN_OPTIONS"]:
+        supp = os.path.join(os.path.dirname(os.path.abspath(__file__)), "asan_x11.supp")
+        env["ASAN_OPTIONS"] += ":suppressions=" + supp
     env.pop("QT_QPA_PLATFORM", None)
     env.pop("WAYLAND_DISPLAY", None)
     program = None
