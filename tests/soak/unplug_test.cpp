@@ -60,25 +60,17 @@ TEST_P(Unplugged, EndsWithItsStagesMessageInBoundedTimeAndRecovers) {
   ASSERT_EQ(program.opResult, 0);
   board.UnplugAfter(u.mnemonic, u.nth);
 
-  // The moment the board went, as the window's message pump sees it.
-  Clock::time_point gone{};
-  program.window.onPump = [&] {
-    if (gone == Clock::time_point{} && !board.FaultLog().empty()) gone = Clock::now();
-  };
   const Clock::time_point start = Clock::now();
   program.Flash();
-  const Clock::time_point end = Clock::now();
-  if (gone == Clock::time_point{}) gone = end;  // noticed only after the last pump
+  const auto took = Clock::now() - start;
 
-  std::cout << "unplug " << u.where << ": update "
-            << std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count()
-            << " ms, from unplug to the end "
-            << std::chrono::duration_cast<std::chrono::milliseconds>(end - gone).count() << " ms\n";
+  std::cout << "unplug " << u.where << ": update ended after " << Milliseconds(took) << " ms\n";
   EXPECT_EQ(program.opResult, UpdateEngine::kCommFailure);
   ASSERT_EQ(program.window.boxes.size(), 1u);
   EXPECT_EQ(program.window.boxes[0].title, u.title);
   EXPECT_EQ(program.window.boxes[0].text, u.text);
-  EXPECT_LT(end - gone, kPassBound);
+  // The whole update, not just the pass the board left in, stays within one pass's bound.
+  EXPECT_LT(took, kPassBound);
 
   program.link.CloseDevice();
   EXPECT_EQ(board.Closes(), 1);
