@@ -8,48 +8,43 @@
 namespace qvx::test {
 namespace {
 
-TEST(SystemDriver, TakesTheFirstProviderThatLoadsOnceAtTheFirstCall) {
-  struct Case {
-    bool vendorThere, ftdiThere;
-    int expected;  // index of the provider used, -1 none
-    int loadsTried;
-  };
-  for (const Case c :
-       {Case{true, true, 0, 1}, Case{false, true, 1, 2}, Case{false, false, -1, 2}}) {
-    SCOPED_TRACE(c.expected);
-    int loads = 0;
-    std::vector<ScriptedDriver*> made;
-    auto loader = [&](bool there) {
-      return [&, there]() -> std::unique_ptr<D2xx> {
-        ++loads;
-        made.push_back(there ? new ScriptedDriver : nullptr);
-        return std::unique_ptr<D2xx>(made.back());
+// Every call but the open, on one handle; the statuses in call order.
+std::vector<FT_STATUS> OtherCalls(D2xx& d, FT_HANDLE h) {
+  DWORD n = 0;
+  std::uint8_t byte = 0;
+  return {d.FT_SetTimeouts(h, 100, 0),
+          d.FT_SetLatencyTimer(h, 2),
+          d.FT_SetUSBParameters(h, 65536, 65536),
+          d.FT_Purge(h, 3),
+          d.FT_Write(h, &byte, 1, &n),
+          d.FT_Read(h, &byte, 1, &n),
+          d.FT_Close(h)};
+}
+
+TEST(SystemDriver, TakesTheFirstProviderThatLoadsAndTriesOnlyOnce) {
+  for (const bool vendorThere : {true, false}) {
+    for (const bool ftdiThere : {true, false}) {
+      std::vector<ScriptedDriver*> made;  // one entry per load tried, null when none loaded
+      auto loader = [&made](bool there) {
+        return [&made, there]() -> std::unique_ptr<D2xx> {
+          made.push_back(there ? new ScriptedDriver : nullptr);
+          return std::unique_ptr<D2xx>(made.back());
+        };
       };
-    };
-    SystemDriver driver({loader(c.vendorThere), loader(c.ftdiThere)});
-    EXPECT_EQ(loads, 0);
+      SystemDriver driver({loader(vendorThere), loader(ftdiThere)});
+      EXPECT_TRUE(made.empty());  // nothing loads before the first call
 
-    FT_HANDLE h = nullptr;
-    DWORD n = 0;
-    std::uint8_t byte = 0;
-    const FT_STATUS open = driver.FT_OpenEx("Quorvex", ft::OPEN_BY_DESCRIPTION, &h);
-    const std::vector<FT_STATUS> rest = {driver.FT_SetTimeouts(h, 100, 0),
-                                         driver.FT_SetLatencyTimer(h, 2),
-                                         driver.FT_SetUSBParameters(h, 65536, 65536),
-                                         driver.FT_Purge(h, 3),
-                                         driver.FT_Write(h, &byte, 1, &n),
-                                         driver.FT_Read(h, &byte, 1, &n),
-                                         driver.FT_Close(h)};
-
-    EXPECT_EQ(loads, c.loadsTried);
-    if (c.expected < 0) {
-      EXPECT_EQ(driver.Provider(), nullptr);
-      EXPECT_EQ(open, ft::DEVICE_NOT_FOUND);
-      EXPECT_EQ(rest, std::vector<FT_STATUS>(7, ft::INVALID_HANDLE));
-    } else {
-      ScriptedDriver* used = made[static_cast<std::size_t>(c.expected)];
-      EXPECT_EQ(driver.Provider(), used);
-      EXPECT_EQ(used->calls.size(), 8u);
+      FT_HANDLE h = nullptr;
+      const FT_STATUS open = driver.FT_OpenEx("Quorvex", ft::OPEN_BY_DESCRIPTION, &h);
+      const std::vector<FT_STATUS> rest = OtherCalls(driver, h);
+      EXPECT_EQ(made.size(), vendorThere ? 1u : 2u);
+      if (vendorThere || ftdiThere) {
+        EXPECT_EQ(driver.Provider(), made.back());
+        EXPECT_EQ(made.back()->calls.size(), 8u);
+      } else {
+        EXPECT_EQ(open, ft::DEVICE_NOT_FOUND);
+        EXPECT_EQ(rest, std::vector<FT_STATUS>(7, ft::INVALID_HANDLE));
+      }
     }
   }
 }
@@ -68,17 +63,9 @@ TEST(FtdiLibrary, WithoutABoardOpenFailsCleanlyAndOtherCallsRefuseTheHandle) {
   EXPECT_EQ(h, nullptr);
   EXPECT_EQ(ftdi->FT_OpenEx("Quorvex", 1, &h), ft::NOT_SUPPORTED);
   EXPECT_EQ(ftdi->FT_OpenEx(nullptr, ft::OPEN_BY_DESCRIPTION, &h), ft::INVALID_PARAMETER);
-
   int notOurs = 0;
-  DWORD n = 0;
-  std::uint8_t byte = 0;
   for (FT_HANDLE bad : {FT_HANDLE{nullptr}, FT_HANDLE{&notOurs}}) {
-    EXPECT_EQ(
-        (std::vector<FT_STATUS>{ftdi->FT_SetTimeouts(bad, 100, 0), ftdi->FT_SetLatencyTimer(bad, 2),
-                                ftdi->FT_SetUSBParameters(bad, 65536, 65536),
-                                ftdi->FT_Purge(bad, 3), ftdi->FT_Write(bad, &byte, 1, &n),
-                                ftdi->FT_Read(bad, &byte, 1, &n), ftdi->FT_Close(bad)}),
-        std::vector<FT_STATUS>(7, ft::INVALID_HANDLE));
+    EXPECT_EQ(OtherCalls(*ftdi, bad), std::vector<FT_STATUS>(7, ft::INVALID_HANDLE));
   }
 }
 
