@@ -43,7 +43,7 @@ $(ASAN_BUILD)/build.ninja: | deps
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: test-normal test-asan
+test: test-normal test-asan lint fuzz-smoke
 
 test-normal: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -98,3 +98,82 @@ package: deps $(PACKAGE_BUILD)/build.ninja
 	rm -f $(PACKAGE_BUILD)/*.deb
 	cd $(PACKAGE_BUILD) && cpack
 	lintian --fail-on error $(PACKAGE_BUILD)/*.deb
+
+# --- Hardening: fuzzing, static analysis, coverage, memcheck ---------------------------------
+
+PACKAGES += clang libclang-rt-14-dev clang-tidy cppcheck gcovr valgrind
+
+FUZZ_BUILD     ?= build-fuzz
+COVERAGE_BUILD ?= build-coverage
+FUZZ_TARGETS   := image link board_protocol
+FUZZ_SECONDS   ?= 60
+SMOKE_SECONDS  ?= 5
+
+.PHONY: fuzz fuzz-smoke lint coverage memcheck
+
+# Core libraries and fuzz targets only, with clang; neither Qt nor GoogleTest is needed here.
+$(FUZZ_BUILD)/build.ninja: | deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQVX_BUILD_FUZZ=ON
+
+# Each target starts from its committed seeds; what it finds is kept in the build tree, so the
+# seeds stay as committed. A finding stops the run and leaves its input in $(FUZZ_BUILD)/artifacts.
+define run-fuzzers
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@mkdir -p $(FUZZ_BUILD)/artifacts
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  $(FUZZ_BUILD)/tests/fuzz/$${t}_fuzz -max_total_time=$(1) -print_final_stats=1 \
+	    -artifact_prefix=$(CURDIR)/$(FUZZ_BUILD)/artifacts/$$t- \
+	    $(FUZZ_BUILD)/corpus/$$t tests/fuzz/corpus/$$t > $(FUZZ_BUILD)/$$t.log 2>&1 \
+	    || { tail -n 40 $(FUZZ_BUILD)/$$t.log; echo "fuzz $$t: FINDING, see $(FUZZ_BUILD)/artifacts"; exit 1; }; \
+	  echo "fuzz $$t: $$(sed -n 's/^stat::number_of_executed_units: *//p' $(FUZZ_BUILD)/$$t.log) executions in $(1) s, no findings"; \
+	done
+endef
+
+fuzz: deps $(FUZZ_BUILD)/build.ninja
+	$(call run-fuzzers,$(FUZZ_SECONDS))
+
+fuzz-smoke: deps $(FUZZ_BUILD)/build.ninja
+	$(call run-fuzzers,$(SMOKE_SECONDS))
+
+# clang-tidy and cppcheck over src/ and tools/, from the normal build's compile_commands.json.
+LINT_FILES = $(shell git ls-files 'src/*.cpp' 'tools/*.cpp')
+
+lint: build
+	@mkdir -p $(BUILD)/cppcheck
+	run-clang-tidy-14 -p $(BUILD) -quiet -j $(JOBS) $(addprefix $(CURDIR)/,$(LINT_FILES)) \
+	  > $(BUILD)/clang-tidy.log 2>&1 || { grep -E 'warning:|error:' -A3 $(BUILD)/clang-tidy.log; exit 1; }
+	@echo "clang-tidy: $(words $(LINT_FILES)) files, clean"
+	cppcheck --project=$(BUILD)/compile_commands.json $(addprefix --file-filter=$(CURDIR)/,$(LINT_FILES)) \
+	  --enable=warning,performance,portability --inline-suppr --error-exitcode=1 -q -j $(JOBS) \
+	  --cppcheck-build-dir=$(BUILD)/cppcheck
+	@echo "cppcheck: clean"
+
+# Line and branch coverage of src/ by the whole test suite; HTML in $(COVERAGE_BUILD)/coverage/.
+GCOVR = gcovr -r . --object-directory $(COVERAGE_BUILD) -j $(JOBS) --filter src/ \
+        --exclude-unreachable-branches --exclude-throw-branches
+
+coverage: deps
+	cmake -S . -B $(COVERAGE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_C_FLAGS=--coverage -DCMAKE_CXX_FLAGS=--coverage \
+	  -DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage
+	cmake --build $(COVERAGE_BUILD) -j $(JOBS)
+	find $(COVERAGE_BUILD) -name '*.gcda' -delete
+	cd $(COVERAGE_BUILD) && env $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
+	mkdir -p $(COVERAGE_BUILD)/coverage
+	$(GCOVR) --html-details $(COVERAGE_BUILD)/coverage/index.html --print-summary
+	@echo "--- without the Qt window code (src/ui):"
+	$(GCOVR) --exclude src/ui/ --print-summary > /dev/null
+
+# The unit tests of the link, the image, the engine and the board under valgrind's memcheck.
+MEMCHECK_TESTS := tests/link/link_tests tests/image/image_tests tests/update/qvx_update_tests \
+                  tests/board/board_tests tests/board/board_dropin_tests
+
+memcheck: build
+	@for t in $(MEMCHECK_TESTS); do \
+	  echo "memcheck $$t"; \
+	  valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect \
+	    $(BUILD)/$$t --gtest_brief=1 || exit 1; \
+	done
+	@echo "memcheck: clean"
