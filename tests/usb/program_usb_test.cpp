@@ -1,13 +1,17 @@
 // The program's own window, driver and embedded image, finding the board through libftdi1.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/ftdi_library.h"
@@ -16,6 +20,7 @@
 #include "ui/message_box.h"
 #include "ui/resource_loader.h"
 #include "usb/usb_fixture.h"
+#include "usb/x_session.h"
 
 namespace qvx::usbemu::test {
 namespace {
@@ -79,6 +84,60 @@ TEST_F(ProgramUsbTest, FindDeviceShowsTheBoardsVersionsBesideTheImages) {
   });
   form.close();
   EXPECT_TRUE(form.IsClosed());
+}
+
+// Polls until `done` holds; false when it still does not after `limit`.
+template <typename F>
+bool WaitFor(F done, std::chrono::seconds limit = std::chrono::seconds(30)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+// The program as the operator starts it, on an X display, in the testbed: it opens the board
+// through libftdi1, Find Device asks the board again, and a close ends it with status 0.
+TEST_F(ProgramUsbTest, TheProgramFindsTheBoardAndEndsCleanly) {
+  if (auto why = XSession::Unavailable()) GTEST_SKIP() << *why;
+  board.SetVersions(0x21, 0x15);
+  auto& chip = PlugBoard();
+  XSession x;
+  const pid_t program = Spawn({QVX_PROGRAM}, {"DISPLAY=" + x.Display(), "QT_QPA_PLATFORM=xcb"});
+  ASSERT_GT(program, 0);
+  int status = -1;
+  auto exited = [&] { return waitpid(program, &status, WNOHANG) == program; };
+  std::string window;
+  const bool shown = WaitFor([&] {
+    window = x.FindWindow("^Quorvex Updater v[0-9]+\\.[0-9]+$");
+    return !window.empty() || exited();
+  });
+  if (!shown || window.empty()) {
+    if (!shown) kill(program, SIGKILL);
+    FAIL() << "the window never showed; program status " << status
+           << ", boxes: " << testing::PrintToString(boxes);
+  }
+  const auto commands = [&] {
+    return chip.Inspect([&](FtdiChip&) { return board.Commands().size(); });
+  };
+  EXPECT_EQ(commands(), 1u);  // the start-up query
+  const int flushes = chip.Inspect([](FtdiChip& c) { return c.HostBoundFlushes(); });
+
+  x.Click(window, 168, 232);  // the centre of "Find Device"
+  EXPECT_TRUE(WaitFor([&] { return commands() == 2; }));
+  EXPECT_TRUE(WaitFor([&] {
+    return chip.Inspect([](FtdiChip& c) { return c.HostBoundFlushes(); }) == flushes + 2;
+  }));
+
+  ASSERT_TRUE(x.Close(window));
+  if (!WaitFor(exited)) {
+    kill(program, SIGKILL);
+    waitpid(program, &status, 0);
+    FAIL() << "the program did not end after its window closed";
+  }
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
