@@ -14,8 +14,7 @@ namespace {
 // The vendor's ABI, as a program that loads the library by name sees it.
 using Status = std::uint32_t;
 using OpenEx = Status (*)(void*, std::uint32_t, void**);
-using Write = Status (*)(void*, void*, std::uint32_t, std::uint32_t*);
-using Read = Status (*)(void*, void*, std::uint32_t, std::uint32_t*);
+using Transfer = Status (*)(void*, void*, std::uint32_t, std::uint32_t*);  // write and read
 using Close = Status (*)(void*);
 
 template <typename F>
@@ -42,9 +41,9 @@ TEST(DropIn, LoadsExportsTheEightCallsAndPlaysTheBoard) {
   ASSERT_EQ(Symbol<OpenEx>(library, "FT_OpenEx")(description, 2, &handle), 0u);
   char si[] = "SI";
   std::uint32_t count = 0;
-  ASSERT_EQ(Symbol<Write>(library, "FT_Write")(handle, si, 2, &count), 0u);
+  ASSERT_EQ(Symbol<Transfer>(library, "FT_Write")(handle, si, 2, &count), 0u);
   std::uint8_t reply[4] = {};
-  ASSERT_EQ(Symbol<Read>(library, "FT_Read")(handle, reply, 4, &count), 0u);
+  ASSERT_EQ(Symbol<Transfer>(library, "FT_Read")(handle, reply, 4, &count), 0u);
   EXPECT_EQ(std::vector<std::uint8_t>(reply, reply + 4),
             (std::vector<std::uint8_t>{'K', 'R', 0x21, 0x13}));
   ASSERT_EQ(Symbol<Close>(library, "FT_Close")(handle), 0u);
