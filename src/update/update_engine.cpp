@@ -10,7 +10,7 @@ namespace {
 constexpr std::int32_t kBlockWords = 512;
 constexpr int kProgressMaximum = 55;
 constexpr std::int32_t kHeaderBytes = 8;  // the image's header is never sent
-// Boards running firmware up to 1.1 get their bootloader replaced as well.
+// Boards running firmware up to 1.1 also get the bootloader region written.
 constexpr int kLastFirmwareNeedingBootloader = 0x11;
 constexpr std::int32_t kEnterBootloader = 0x07CE;
 constexpr std::int32_t kLeaveBootloader = 0x042C;
@@ -70,10 +70,10 @@ void UpdateEngine::FlashDevice() {
   for (const Stage& stage : kStages) {
     if (stage.bootloader) {
       if (link_.FwMajor * 16 + link_.FwMinor > kLastFirmwareNeedingBootloader) continue;
-      if (!Execute(kEnterBootloader, false)) return;
+      if (!Execute(kEnterBootloader, /*purgeFirst=*/false)) return;
     }
     if (!RunStage(stage)) return;
-    if (stage.bootloader && !Execute(kLeaveBootloader, true)) return;
+    if (stage.bootloader && !Execute(kLeaveBootloader, /*purgeFirst=*/true)) return;
   }
 }
 
