@@ -75,7 +75,10 @@ TEST_P(UpdateUsbTest, AWholeUpdateLandsInTheBoardsFlash) {
             << int(firmware & 15) << ") through libftdi1/libusb/emulated chip: " << ms << " ms\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(OldAndNewFirmware, UpdateUsbTest, testing::Values(0x11, 0x12));
+INSTANTIATE_TEST_SUITE_P(Firmware, UpdateUsbTest, testing::Values(0x11, 0x12),
+                         [](const testing::TestParamInfo<std::uint8_t>& info) {
+                           return info.param <= 0x11 ? "OldWithBootloaderStage" : "New";
+                         });
 
 }  // namespace
 }  // namespace qvx::usbemu::test
