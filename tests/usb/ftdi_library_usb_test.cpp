@@ -86,8 +86,8 @@ const std::vector<std::uint8_t> kInfoReply{'K', 'R', kHardware, kFirmware};
 
 TEST_F(FtdiLibraryUsbTest, OpensTheBoardByDescriptionAmongOtherFtdiDevices) {
   board.SetVersions(kHardware, kFirmware);
-  // Enumeration lists the newest device first: the unopenable one comes before the board.
   auto& quorvex = PlugBoard({0x6015, 0x1000, "FTDI", "Quorvex", "QV1"});  // an FT-X part
+  // An unopenable "Quorvex" on the commonest product id, met before the board in most searches.
   PlugOther({0x6001, 0x0600, "FTDI", "Quorvex", "QV0"}, /*openable=*/false);
   PlugOther(kOtherUart);
   PlugOther({0x6014, 0x0900, "FTDI", "Quorvex Pro", "QV2"});
