@@ -3,9 +3,9 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <algorithm>
 #include <ostream>
 #include <string>
@@ -77,12 +77,13 @@ TEST(WindowCommands, FlashingStateHoldsWhileTheUpdateRunsAndTheBarEndsWhereTheEn
   Harness h;
   h.Load();
   h.Click(fmStart::kFindDevice);
+  // A zero timer runs at every message pump of the update.
   std::vector<WindowState> during;
-  h.driver.beforeCall = [&](const std::string& call) {
-    if (call == "Write") during.push_back(StateOf(*h.form));
-  };
+  QTimer sampler;
+  QObject::connect(&sampler, &QTimer::timeout, [&] { during.push_back(StateOf(*h.form)); });
+  sampler.start(0);
   h.Click(fmStart::kFlashDevice);
-  h.driver.beforeCall = nullptr;
+  sampler.stop();
 
   ASSERT_FALSE(during.empty());
   for (const WindowState& state : during) EXPECT_EQ(state, FlashingState(kHardware21));
@@ -232,7 +233,7 @@ TEST_P(PurgeFailure, ClosesTheWindowThenShowsTheLinkBox) {
   EXPECT_EQ(h.form->OpResult, 0);
   EXPECT_EQ(h.form->ExitStatus(), 1);
   EXPECT_FALSE(h.Board().IsOpen());
-  EXPECT_EQ(h.driver.calls.back(), "Close");
+  EXPECT_EQ(h.Board().Closes(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Window, PurgeFailure, testing::Values(1, 2));
@@ -243,20 +244,28 @@ TEST(WindowCommands, CloseDuringUpdateEndsItQuietly) {
   Harness h;
   h.Load();
   h.Click(fmStart::kFindDevice);
-  int writes = 0;
-  h.driver.beforeCall = [&](const std::string& call) {
-    if (call == "Write" && ++writes == 6) {
-      QMetaObject::invokeMethod(
-          h.form.get(), [&] { h.form->close(); }, Qt::QueuedConnection);
-    }
-  };
+  // Closed from inside the sixth message pump, as the operator's close would arrive.
+  int pumps = 0;
+  std::size_t commandsAtClose = 0;
+  int purgesAtClose = 0;
+  QTimer operatorClose;
+  QObject::connect(&operatorClose, &QTimer::timeout, [&] {
+    if (++pumps != 6) return;
+    h.form->close();
+    commandsAtClose = h.Board().Commands().size();
+    purgesAtClose = h.Board().Purges();
+  });
+  operatorClose.start(0);
   h.Click(fmStart::kFlashDevice);
+  operatorClose.stop();
 
   EXPECT_TRUE(h.form->IsClosed());
   EXPECT_TRUE(h.recorder.boxes.empty());
-  EXPECT_EQ(h.driver.calls.back(), "Close");
-  EXPECT_EQ(std::count(h.driver.calls.begin(), h.driver.calls.end(), "Close"), 1);
+  ASSERT_GE(pumps, 6);
+  EXPECT_EQ(h.Board().Closes(), 1);
   EXPECT_FALSE(h.Board().IsOpen());
+  EXPECT_EQ(h.Board().Commands().size(), commandsAtClose);  // nothing sent after the close
+  EXPECT_EQ(h.Board().Purges(), purgesAtClose);
   EXPECT_NE(h.form->OpResult, 0);
   EXPECT_EQ(h.form->ExitStatus(), 0);
   // The click handler left the window as the close found it.
@@ -269,7 +278,7 @@ TEST(WindowCommands, KeysChangeNothing) {
   h.Load();
   h.Click(fmStart::kFindDevice);
   const WindowState before = StateOf(*h.form);
-  const std::size_t callsBefore = h.driver.calls.size();
+  const std::size_t commandsBefore = h.Board().Commands().size();
   for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape, Qt::Key_F4, Qt::Key_A}) {
     for (QWidget* target : {static_cast<QWidget*>(h.form.get()),
                             static_cast<QWidget*>(h.form->Button[fmStart::kFlashDevice]),
@@ -281,7 +290,7 @@ TEST(WindowCommands, KeysChangeNothing) {
     }
   }
   EXPECT_EQ(StateOf(*h.form), before);
-  EXPECT_EQ(h.driver.calls.size(), callsBefore);
+  EXPECT_EQ(h.Board().Commands().size(), commandsBefore);
   EXPECT_FALSE(h.form->IsClosed());
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs the real program under Xvfb against the drop-in virtual board, as an operator would:
 Find Device, Flash Device, Ok!, a second start that is refused, a close of the window; then once
-more, closed in the middle of an update. Saves a screenshot of every state and checks the exit
+more, closed in the middle of an update; then once without a board. Saves a screenshot of every state and checks the exit
 statuses and the board's flash dump."""
 
 import argparse
@@ -90,6 +90,15 @@ def screenshot(env, path):
 def click(env, window, point):
     xdotool(env, "mousemove", "--window", window, str(point[0]), str(point[1]))
     xdotool(env, "click", "1")
+
+
+def dismiss_box(env, title_regex, path):
+    """Waits for a message box by its title, photographs it and presses its OK button."""
+    box = wait_for("the box " + title_regex, lambda: find_window(env, title_regex))
+    settle(env, box)
+    screenshot(env, path)
+    xdotool(env, "windowfocus", "--sync", box)
+    xdotool(env, "key", "Return")
 
 
 def close_window(display, window):
@@ -188,11 +197,7 @@ def run(args, workdir):
         screenshot(env, os.path.join(shots, "4-complete.png"))
 
         second = subprocess.Popen([args.program], env=env)
-        box = wait_for("the already-running box", lambda: find_window(env, r"^Quorvex Updater$"))
-        settle(env, box)
-        screenshot(env, os.path.join(shots, "5-already-running-box.png"))
-        xdotool(env, "windowfocus", "--sync", box)
-        xdotool(env, "key", "Return")
+        dismiss_box(env, r"^Quorvex Updater$", os.path.join(shots, "5-already-running-box.png"))
         status = wait_exit(second, "the second instance")
         if status != 1:
             raise Failure("the refused second instance ended with %d, not 1" % status)
@@ -221,6 +226,13 @@ def run(args, workdir):
         status = wait_exit(program, "the program closed mid-update")
         if status != 0:
             raise Failure("the program ended with %d after a close mid-update, not 0" % status)
+
+        # No board: only the start-up box, then the program ends with status 1.
+        program = subprocess.Popen([args.program], env=dict(env, QVX_BOARD_ABSENT="1"))
+        dismiss_box(env, r"^USB Error!$", os.path.join(shots, "7-hardware-not-found-box.png"))
+        status = wait_exit(program, "the program without a board")
+        if status != 1:
+            raise Failure("without a board the program ended with %d, not 1" % status)
     finally:
         for process in (program,):
             if process and process.poll() is None:

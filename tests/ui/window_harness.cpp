@@ -79,52 +79,6 @@ ResourceLoader LoaderOf(std::optional<std::vector<std::uint8_t>> container) {
   };
 }
 
-void RecordingDriver::Record(const char* call) {
-  if (beforeCall) beforeCall(call);
-  calls.emplace_back(call);
-}
-
-FT_STATUS RecordingDriver::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) {
-  Record("Open");
-  return board.FT_OpenEx(description, flags, handle);
-}
-
-FT_STATUS RecordingDriver::FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) {
-  Record("SetTimeouts");
-  return board.FT_SetTimeouts(handle, readMs, writeMs);
-}
-
-FT_STATUS RecordingDriver::FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
-  Record("SetLatency");
-  return board.FT_SetLatencyTimer(handle, ms);
-}
-
-FT_STATUS RecordingDriver::FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DWORD outSize) {
-  Record("SetUSBParameters");
-  return board.FT_SetUSBParameters(handle, inSize, outSize);
-}
-
-FT_STATUS RecordingDriver::FT_Purge(FT_HANDLE handle, DWORD mask) {
-  Record("Purge");
-  return board.FT_Purge(handle, mask);
-}
-
-FT_STATUS RecordingDriver::FT_Write(FT_HANDLE handle, const void* data, DWORD count,
-                                    DWORD* written) {
-  Record("Write");
-  return board.FT_Write(handle, data, count, written);
-}
-
-FT_STATUS RecordingDriver::FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) {
-  Record("Read");
-  return board.FT_Read(handle, data, count, read);
-}
-
-FT_STATUS RecordingDriver::FT_Close(FT_HANDLE handle) {
-  Record("Close");
-  return board.FT_Close(handle);
-}
-
 BoxRecorder::BoxRecorder(const fmStart* form) : form_(form) {
   previous_ = SetMessageBoxHandler([this](const MessageBoxRequest& request) {
     RecordedBox box{request, false, false, {}};
@@ -142,7 +96,7 @@ BoxRecorder::~BoxRecorder() {
 }
 
 Harness::Harness(ResourceLoader loader)
-    : form(std::make_unique<fmStart>(driver, std::move(loader))), recorder(form.get()) {
+    : form(std::make_unique<fmStart>(board, std::move(loader))), recorder(form.get()) {
   showCounter_ = std::make_unique<ShowCounter>(shows);
   form->installEventFilter(showCounter_.get());
 }

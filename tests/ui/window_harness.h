@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -39,26 +38,6 @@ WindowState CompleteState(const std::string& device);
 std::vector<std::uint8_t> MakeContainer(std::uint8_t version);
 ResourceLoader LoaderOf(std::optional<std::vector<std::uint8_t>> container);
 
-// The virtual board behind a log of every driver call, with a hook run before each call.
-class RecordingDriver : public D2xx {
- public:
-  board::VirtualBoard board;
-  std::vector<std::string> calls;
-  std::function<void(const std::string& call)> beforeCall;
-
-  FT_STATUS FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) override;
-  FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) override;
-  FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
-  FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DWORD outSize) override;
-  FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) override;
-  FT_STATUS FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) override;
-  FT_STATUS FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) override;
-  FT_STATUS FT_Close(FT_HANDLE handle) override;
-
- private:
-  void Record(const char* call);
-};
-
 // One box as the operator would have met it, with the window as it was at that moment.
 struct RecordedBox {
   MessageBoxRequest request;
@@ -83,20 +62,20 @@ class BoxRecorder {
   MessageBoxHandler previous_;
 };
 
-// A window around a recording driver and a valid image (firmware 1.6), counting the times it
+// A window around the virtual board and a valid image (firmware 1.6), counting the times it
 // was shown.
 class Harness {
  public:
   explicit Harness(ResourceLoader loader = LoaderOf(MakeContainer(0x16)));
 
-  RecordingDriver driver;
+  board::VirtualBoard board;
   std::unique_ptr<fmStart> form;
   BoxRecorder recorder;
   int shows = 0;
 
   void Load() { form->Form_Load(); }
   void Click(std::int16_t index) { form->Button_Click(index); }
-  board::VirtualBoard& Board() { return driver.board; }
+  board::VirtualBoard& Board() { return board; }
 
  private:
   std::unique_ptr<QObject> showCounter_;
