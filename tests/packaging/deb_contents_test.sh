@@ -42,6 +42,8 @@ done
 bin=$root/usr/bin/quorvex-updater
 [ -x "$bin" ] || fail "the program is not executable"
 [[ $(file -b "$bin") == *", stripped"* ]] || fail "the program is not stripped"
+# A search path into the build tree would load the wrong libraries on the operator's machine.
+readelf -d "$bin" | grep -E 'RPATH|RUNPATH' && fail "the program carries a library search path"
 for size in 16 32; do
   png=$root/usr/share/icons/hicolor/${size}x$size/apps/quorvex-updater.png
   [[ $(file -b "$png") == "PNG image data, $size x $size,"* ]] || fail "icon $size: $(file -b "$png")"
