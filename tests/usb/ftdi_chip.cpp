@@ -218,6 +218,14 @@ std::optional<std::vector<std::uint8_t>> FtdiChip::BulkIn(std::size_t capacity,
   return transfer;
 }
 
+FtdiChip::Clock::time_point FtdiChip::BulkInDue(std::size_t capacity) const {
+  const std::size_t packets = std::max<std::size_t>(1, capacity / kPacketBytes);
+  const std::size_t dataPerPacket = std::min(capacity, kPacketBytes) - kStatusBytes;
+  const Clock::time_point timer = lastPacket_ + std::chrono::milliseconds(latencyMs_);
+  const std::size_t fill = packets * dataPerPacket;
+  return arrivals_.size() >= fill ? std::min(timer, arrivals_[fill - 1]) : timer;
+}
+
 void FtdiChip::FlushToHost() {
   toHost_.clear();
   arrivals_.clear();

@@ -75,6 +75,8 @@ class FtdiChip {
   // runs out; the transfer completes on a short packet or when it is full. Returns the bytes
   // of a completed transfer, or nothing while it is still waiting.
   std::optional<std::vector<std::uint8_t>> BulkIn(std::size_t capacity, Clock::time_point now);
+  // When BulkIn, polled with the same capacity, will next complete a transfer.
+  Clock::time_point BulkInDue(std::size_t capacity) const;
 
   // How fast bytes cross the UART, each way; 0 = at once.
   void SetUartBytesPerSecond(double rate) { uartBytesPerSecond_ = rate; }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +64,11 @@ UsbDevice::UsbDevice(FtdiChip chip, std::string devnode, std::string syspath)
     : chip_(std::move(chip)), devnode_(std::move(devnode)), syspath_(std::move(syspath)) {}
 
 UsbDevice::~UsbDevice() {
+  if (wake_ != nullptr) {
+    g_source_destroy(wake_);
+    g_source_unref(wake_);
+  }
+  if (heldReap_ != nullptr) g_object_unref(heldReap_);
   if (owner_ != nullptr) g_object_unref(owner_);
   for (auto* urb : waitingIn_) g_object_unref(urb);
   for (auto& [time, urb] : sendingOut_) g_object_unref(urb);
@@ -229,6 +235,15 @@ UMockdevIoctlData* UsbDevice::NextCompleted() {
 
 void UsbDevice::Reap(UMockdevIoctlClient* client) {
   UMockdevIoctlData* urb = NextCompleted();
+  if (urb == nullptr && !gone_ && (!waitingIn_.empty() || !sendingOut_.empty())) {
+    Hold(client);
+    return;
+  }
+  Answer(client, urb);
+}
+
+// Hands the client a completed URB, or tells it there is none.
+void UsbDevice::Answer(UMockdevIoctlClient* client, UMockdevIoctlData* urb) {
   if (urb == nullptr) {
     umockdev_ioctl_client_complete(client, -1, gone_ ? ENODEV : EAGAIN);
     return;
@@ -243,6 +258,41 @@ void UsbDevice::Reap(UMockdevIoctlClient* client) {
   g_object_unref(slot);
   g_object_unref(urb);
   umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+// The client asks again as soon as it is told "nothing yet", so rather than let it spin, the
+// answer waits for the moment the chip completes something (a few milliseconds at most).
+void UsbDevice::Hold(UMockdevIoctlClient* client) {
+  auto due = FtdiChip::Clock::now() + std::chrono::milliseconds(5);
+  if (!sendingOut_.empty()) due = std::min(due, sendingOut_.front().first);
+  if (!waitingIn_.empty()) {
+    const auto capacity = static_cast<std::size_t>(UrbOf(waitingIn_.front())->buffer_length);
+    due = std::min(due, chip_.BulkInDue(capacity));
+  }
+  const auto wait =
+      std::chrono::duration_cast<std::chrono::microseconds>(due - FtdiChip::Clock::now());
+  heldReap_ = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
+  static GSourceFuncs funcs{
+      nullptr,
+      nullptr,
+      [](GSource*, GSourceFunc callback, gpointer data) -> gboolean { return callback(data); },
+      nullptr,
+      nullptr,
+      nullptr};
+  wake_ = g_source_new(&funcs, sizeof(GSource));
+  g_source_set_callback(wake_, &UsbDevice::WakeHeld, this, nullptr);
+  g_source_set_ready_time(wake_, g_get_monotonic_time() + std::max<gint64>(0, wait.count()));
+  g_source_attach(wake_, g_main_context_get_thread_default());
+}
+
+gboolean UsbDevice::WakeHeld(gpointer self) {
+  auto* device = static_cast<UsbDevice*>(self);
+  std::lock_guard lock(device->mutex_);
+  UMockdevIoctlClient* client = std::exchange(device->heldReap_, nullptr);
+  device->Answer(client, device->NextCompleted());
+  g_object_unref(client);
+  g_source_unref(std::exchange(device->wake_, nullptr));
+  return G_SOURCE_REMOVE;
 }
 
 void UsbDevice::Discard(UMockdevIoctlClient* client) {
@@ -282,6 +332,7 @@ void UsbDevice::Disconnect() {
   }
   waitingIn_.clear();
   sendingOut_.clear();
+  if (wake_ != nullptr) g_source_set_ready_time(wake_, 0);  // answer the held reap at once
 }
 
 std::optional<std::string> UsbTestbed::Unavailable() {

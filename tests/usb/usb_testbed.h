@@ -13,6 +13,9 @@ typedef struct _UMockdevTestbed UMockdevTestbed;
 typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
 typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
 typedef struct _UMockdevIoctlData UMockdevIoctlData;
+typedef struct _GSource GSource;
+typedef int gboolean;
+typedef void* gpointer;
 
 namespace qvx::usbemu {
 
@@ -46,6 +49,9 @@ class UsbDevice {
   void Reap(UMockdevIoctlClient* client);
   void Discard(UMockdevIoctlClient* client);
   UMockdevIoctlData* NextCompleted();
+  void Answer(UMockdevIoctlClient* client, UMockdevIoctlData* urb);
+  void Hold(UMockdevIoctlClient* client);
+  static gboolean WakeHeld(gpointer device);
   void Finish(UMockdevIoctlData* urb, int status, int actualLength);
 
   std::mutex mutex_;
@@ -57,6 +63,9 @@ class UsbDevice {
   std::deque<std::pair<FtdiChip::Clock::time_point, UMockdevIoctlData*>> sendingOut_;
   std::deque<UMockdevIoctlData*> completed_;  // in the order the host will reap them
   UMockdevIoctlClient* owner_ = nullptr;      // the open file that claimed the interface
+  // A reap that found nothing waits, as the kernel's poll would, until a transfer completes.
+  UMockdevIoctlClient* heldReap_ = nullptr;
+  GSource* wake_ = nullptr;
   bool gone_ = false;
 };
 
