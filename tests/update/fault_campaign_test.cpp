@@ -27,7 +27,9 @@ int AddPersistentFault(UpdateRig& rig, std::mt19937& random, std::uint8_t firmwa
       int stage = static_cast<int>(random() % 4);
       if (stage == 2 && !RunsBootloader(firmware)) stage = 3;
       const Region r = kStages[stage].region;
-      rig.board.CorruptReadBack(2 * r.address + random() % (4 * r.words), true);
+      const std::size_t first = 2 * static_cast<std::size_t>(r.address);
+      const std::size_t bytes = 4 * static_cast<std::size_t>(r.words);
+      rig.board.CorruptReadBack(first + random() % bytes, true);
       return stage;
     }
     case 2: {
