@@ -126,7 +126,6 @@ std::optional<std::vector<std::uint8_t>> FtdiChip::Vendor(const Setup& setup) {
     case kReset:
       if (in) return std::nullopt;
       if (setup.value == kResetChip) {
-        ++resets_;
         FlushToHost();
       } else if (setup.value == kFlushChipToHost) {
         ++hostBoundFlushes_;
@@ -137,10 +136,6 @@ std::optional<std::vector<std::uint8_t>> FtdiChip::Vendor(const Setup& setup) {
       // Bytes from the host reach the UART at once, so there is never a host-to-chip FIFO
       // left to flush.
       return {{}};
-    case kSetBaudRate:
-      if (in) return std::nullopt;
-      baudDivisor_ = setup.value;
-      return {{}};
     case kSetLatencyTimer:
       if (in) return std::nullopt;
       // The chip counts in whole milliseconds and cannot run without a timer.
@@ -148,6 +143,7 @@ std::optional<std::vector<std::uint8_t>> FtdiChip::Vendor(const Setup& setup) {
       return {{}};
     case kModemCtrl:
     case kSetFlowCtrl:
+    case kSetBaudRate:  // the UART's pace is the test's to set
     case kSetData:
     case kSetEventChar:
     case kSetErrorChar:

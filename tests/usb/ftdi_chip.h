@@ -83,10 +83,7 @@ class FtdiChip {
 
   // What the host configured.
   std::uint8_t LatencyMs() const { return latencyMs_; }
-  std::uint16_t BaudDivisor() const { return baudDivisor_; }
-  int Resets() const { return resets_; }
   int HostBoundFlushes() const { return hostBoundFlushes_; }
-  std::size_t PendingToHost() const { return toHost_.size(); }
 
  private:
   std::optional<std::vector<std::uint8_t>> Standard(const Setup& setup) const;
@@ -104,8 +101,6 @@ class FtdiChip {
   Clock::time_point peerFreeAt_{};  // the far side reads its UART again from then on
   Clock::time_point lastPacket_{};
   std::uint8_t latencyMs_ = kDefaultLatencyMs;
-  std::uint16_t baudDivisor_ = 0;
-  int resets_ = 0;
   int hostBoundFlushes_ = 0;
 };
 
