@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,7 +35,7 @@ class ProgramUsbTest : public UsbPathTest {
     // A lock folder of its own, so that no other test's window counts as a running instance.
     char folder[] = "/tmp/qvx-usb-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
-    runtimeDir_ = folder;
+    runtimeDir = folder;
     setenv("XDG_RUNTIME_DIR", folder, 1);
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     previousBoxes_ = ui::SetMessageBoxHandler(
@@ -41,13 +43,13 @@ class ProgramUsbTest : public UsbPathTest {
   }
   void TearDown() override {
     ui::SetMessageBoxHandler(previousBoxes_);
-    if (!runtimeDir_.empty()) std::filesystem::remove_all(runtimeDir_);
+    if (!runtimeDir.empty()) std::filesystem::remove_all(runtimeDir);
   }
 
   std::vector<std::string> boxes;
+  std::string runtimeDir;
 
  private:
-  std::string runtimeDir_;
   ui::MessageBoxHandler previousBoxes_;
 };
 
@@ -112,7 +114,12 @@ TEST_F(ProgramUsbTest, TheProgramFindsTheBoardAndEndsCleanly) {
     environment.push_back(std::string("ASAN_OPTIONS=") + asan +
                           ":suppressions=" + QVX_X11_ASAN_SUPP);
   }
-  const pid_t program = Spawn({QVX_PROGRAM}, environment);
+  const std::string errorLog = runtimeDir + "/stderr.txt";
+  const pid_t program = Spawn({QVX_PROGRAM}, environment, errorLog);
+  auto errors = [&] {
+    std::ifstream log(errorLog);
+    return std::string(std::istreambuf_iterator<char>(log), {});
+  };
   ASSERT_GT(program, 0);
   int status = -1;
   auto exited = [&] { return waitpid(program, &status, WNOHANG) == program; };
@@ -123,8 +130,7 @@ TEST_F(ProgramUsbTest, TheProgramFindsTheBoardAndEndsCleanly) {
   });
   if (!shown || window.empty()) {
     if (!shown) kill(program, SIGKILL);
-    FAIL() << "the window never showed; program status " << status
-           << ", boxes: " << testing::PrintToString(boxes);
+    FAIL() << "the window never showed; program status " << status << "\n" << errors();
   }
   const auto commands = [&] {
     return chip.Inspect([&](FtdiChip&) { return board.Commands().size(); });
@@ -142,10 +148,10 @@ TEST_F(ProgramUsbTest, TheProgramFindsTheBoardAndEndsCleanly) {
   if (!WaitFor(exited)) {
     kill(program, SIGKILL);
     waitpid(program, &status, 0);
-    FAIL() << "the program did not end after its window closed";
+    FAIL() << "the program did not end after its window closed\n" << errors();
   }
   EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << errors();
 }
 
 }  // namespace

@@ -170,8 +170,15 @@ bool XSession::Close(const std::string& window) const {
   return sent;  // libX11 stays loaded: it is not made to be unloaded
 }
 
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment) {
-  return SpawnWith(argv, Environment(true, environment), nullptr);
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+            const std::string& errorLog) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, errorLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  const pid_t pid = SpawnWith(argv, Environment(true, environment), &actions);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
 }
 
 }  // namespace qvx::usbemu

@@ -35,7 +35,9 @@ class XSession {
   std::string display_;
 };
 
-// Starts a program with `environment` added to this process's; returns its pid.
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment);
+// Starts a program with `environment` added to this process's and its standard error going to
+// `errorLog`; returns its pid.
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+            const std::string& errorLog);
 
 }  // namespace qvx::usbemu
