@@ -5,6 +5,8 @@
 #include <chrono>
 #include <ctime>
 #include <memory>
+#include <random>
+#include <thread>
 #include <utility>
 
 #include "board/board_protocol.h"
@@ -66,7 +68,8 @@ bool Unavailable(benchmark::State& state) {
 }
 
 // Goal: the 4-byte reply to "SI", already answered by the board, is in within one latency
-// period of the chip (2 ms).
+// period of the chip (2 ms). The query goes out at a random point of the chip's latency period,
+// as it would after an operator's click.
 void BM_UsbExactReadOfAnAnsweredQuery(benchmark::State& state) {
   if (Unavailable(state)) return;
   UsbRig rig(false);
@@ -75,7 +78,10 @@ void BM_UsbExactReadOfAnAnsweredQuery(benchmark::State& state) {
     return;
   }
   double worst = 0, total = 0;
+  std::mt19937 random(1);
+  std::uniform_int_distribution<int> phaseUs(0, 2000);
   for (auto _ : state) {
+    std::this_thread::sleep_for(std::chrono::microseconds(phaseUs(random)));
     rig.link.PutText(rig.link.SendBuffer, "SI");
     rig.link.WriteLength = 2;
     rig.link.SendCommand();  // the board has answered once the write is through
