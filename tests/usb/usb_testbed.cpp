@@ -54,6 +54,13 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
   return out;
 }
 
+// Which open file submitted a URB; only compared, never followed.
+constexpr char kClientKey[] = "qvx-client";
+
+UMockdevIoctlClient* ClientOf(UMockdevIoctlData* urb) {
+  return static_cast<UMockdevIoctlClient*>(g_object_get_data(G_OBJECT(urb), kClientKey));
+}
+
 gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer device) {
   return static_cast<UsbDevice*>(device)->Serve(client) ? TRUE : FALSE;
 }
@@ -82,7 +89,10 @@ bool UsbDevice::Serve(UMockdevIoctlClient* client) {
     case USBDEVFS_GET_CAPABILITIES: {
       UMockdevIoctlData* caps =
           Resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(std::uint32_t));
-      if (caps == nullptr) return false;
+      if (caps == nullptr) {
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return true;
+      }
       std::memcpy(caps->data, &kCapabilities, sizeof kCapabilities);
       g_object_unref(caps);
       umockdev_ioctl_client_complete(client, 0, 0);
@@ -158,6 +168,7 @@ void UsbDevice::Submit(UMockdevIoctlClient* client) {
     umockdev_ioctl_client_complete(client, -1, EFAULT);
     return;
   }
+  g_object_set_data(G_OBJECT(urbData), kClientKey, client);
   usbdevfs_urb* urb = UrbOf(urbData);
   const auto length = static_cast<std::size_t>(std::max(urb->buffer_length, 0));
   // An IN buffer is fetched only when data goes into it, and only as much as goes in.
@@ -205,37 +216,43 @@ void UsbDevice::Finish(UMockdevIoctlData* urb, int status, int actualLength) {
   UrbOf(urb)->actual_length = actualLength;
 }
 
-UMockdevIoctlData* UsbDevice::NextCompleted() {
+// The next of this client's transfers that is done. Bulk IN data go to the transfer first in
+// line on the endpoint, and only while its own client asks: its memory is reachable only then.
+UMockdevIoctlData* UsbDevice::NextCompleted(UMockdevIoctlClient* client) {
   const auto now = FtdiChip::Clock::now();
-  if (completed_.empty() && !sendingOut_.empty() && sendingOut_.front().first <= now) {
+  while (!sendingOut_.empty() && sendingOut_.front().first <= now) {
     completed_.push_back(sendingOut_.front().second);
     sendingOut_.pop_front();
   }
-  if (completed_.empty() && !waitingIn_.empty()) {
-    UMockdevIoctlData* urb = waitingIn_.front();
-    const auto capacity = static_cast<std::size_t>(UrbOf(urb)->buffer_length);
-    if (auto transfer = chip_.BulkIn(capacity, now)) {
-      UMockdevIoctlData* buffer = Resolve(urb, offsetof(usbdevfs_urb, buffer), transfer->size());
-      if (buffer == nullptr) {
-        Finish(urb, -EFAULT, 0);
-      } else {
-        std::copy(transfer->begin(), transfer->end(), buffer->data);
-        g_object_unref(buffer);
-        Finish(urb, 0, static_cast<int>(transfer->size()));
-      }
-      waitingIn_.pop_front();
-      completed_.push_back(urb);
-    }
+  auto mine = std::find_if(completed_.begin(), completed_.end(),
+                           [&](UMockdevIoctlData* urb) { return ClientOf(urb) == client; });
+  if (mine != completed_.end()) {
+    UMockdevIoctlData* urb = *mine;
+    completed_.erase(mine);
+    return urb;
   }
-  if (completed_.empty()) return nullptr;
-  UMockdevIoctlData* urb = completed_.front();
-  completed_.pop_front();
+  if (waitingIn_.empty() || ClientOf(waitingIn_.front()) != client) return nullptr;
+  UMockdevIoctlData* urb = waitingIn_.front();
+  const auto capacity = static_cast<std::size_t>(UrbOf(urb)->buffer_length);
+  auto transfer = chip_.BulkIn(capacity, now);
+  if (!transfer) return nullptr;
+  waitingIn_.pop_front();
+  UMockdevIoctlData* buffer = Resolve(urb, offsetof(usbdevfs_urb, buffer), transfer->size());
+  if (buffer == nullptr) {
+    Finish(urb, -EFAULT, 0);
+  } else {
+    std::copy(transfer->begin(), transfer->end(), buffer->data);
+    g_object_unref(buffer);
+    Finish(urb, 0, static_cast<int>(transfer->size()));
+  }
   return urb;
 }
 
 void UsbDevice::Reap(UMockdevIoctlClient* client) {
-  UMockdevIoctlData* urb = NextCompleted();
-  if (urb == nullptr && !gone_ && (!waitingIn_.empty() || !sendingOut_.empty())) {
+  UMockdevIoctlData* urb = NextCompleted(client);
+  // One reap waits at a time; another open file of the device is answered at once.
+  if (urb == nullptr && !gone_ && heldReap_ == nullptr &&
+      (!waitingIn_.empty() || !sendingOut_.empty())) {
     Hold(client);
     return;
   }
@@ -289,7 +306,7 @@ gboolean UsbDevice::WakeHeld(gpointer self) {
   auto* device = static_cast<UsbDevice*>(self);
   std::lock_guard lock(device->mutex_);
   UMockdevIoctlClient* client = std::exchange(device->heldReap_, nullptr);
-  device->Answer(client, device->NextCompleted());
+  device->Answer(client, device->NextCompleted(client));
   g_object_unref(client);
   g_source_unref(std::exchange(device->wake_, nullptr));
   return G_SOURCE_REMOVE;

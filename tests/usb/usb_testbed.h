@@ -48,7 +48,7 @@ class UsbDevice {
   void Submit(UMockdevIoctlClient* client);
   void Reap(UMockdevIoctlClient* client);
   void Discard(UMockdevIoctlClient* client);
-  UMockdevIoctlData* NextCompleted();
+  UMockdevIoctlData* NextCompleted(UMockdevIoctlClient* client);
   void Answer(UMockdevIoctlClient* client, UMockdevIoctlData* urb);
   void Hold(UMockdevIoctlClient* client);
   static gboolean WakeHeld(gpointer device);
@@ -61,7 +61,7 @@ class UsbDevice {
   std::deque<UMockdevIoctlData*> waitingIn_;  // bulk IN transfers the chip has not filled yet
   // Bulk OUT transfers, done once their bytes are through the UART.
   std::deque<std::pair<FtdiChip::Clock::time_point, UMockdevIoctlData*>> sendingOut_;
-  std::deque<UMockdevIoctlData*> completed_;  // in the order the host will reap them
+  std::deque<UMockdevIoctlData*> completed_;  // done, each for its own client to reap
   UMockdevIoctlClient* owner_ = nullptr;      // the open file that claimed the interface
   // A reap that found nothing waits, as the kernel's poll would, until a transfer completes.
   UMockdevIoctlClient* heldReap_ = nullptr;
