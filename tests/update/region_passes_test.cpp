@@ -14,22 +14,15 @@ int Sum(const std::vector<int>& v) {
   return std::accumulate(v.begin(), v.end(), 0);
 }
 
-// Fails the command write of `perBlock[i]` attempts in a row at block i. A failed command write
-// ends the attempt, so the board never sees half a block.
-void FailWriteAttempts(board::VirtualBoard& board, const std::vector<int>& perBlock) {
-  int call = 0;
+// Fails `perBlock[i]` attempts in a row at block i, through the first call of that kind each
+// attempt makes: the command write (which ends the attempt, so the board never sees half a
+// block) or the reply read.
+void FailAttempts(board::VirtualBoard& board, Call call, const std::vector<int>& perBlock) {
+  const int callsOfSuccess = call == Call::Write ? 2 : 1;  // a write also sends its data
+  int number = 0;
   for (int failures : perBlock) {
-    for (int i = 0; i < failures; ++i) board.FailCall(Call::Write, ++call, ft::IO_ERROR);
-    call += 2;  // command and data of the attempt that succeeds
-  }
-}
-
-// Fails the reply read of `perBlock[i]` attempts in a row at block i.
-void FailReadAttempts(board::VirtualBoard& board, const std::vector<int>& perBlock) {
-  int call = 0;
-  for (int failures : perBlock) {
-    for (int i = 0; i < failures; ++i) board.FailCall(Call::Read, ++call, ft::IO_ERROR);
-    ++call;
+    for (int i = 0; i < failures; ++i) board.FailCall(call, ++number, ft::IO_ERROR);
+    number += callsOfSuccess;
   }
 }
 
@@ -75,53 +68,43 @@ struct BudgetCase {
   int failedBlock;  // where the pass stopped, when it failed
 };
 
-const BudgetCase kBudgetCases[] = {
-    {"49 spread", {12, 12, 12, 13}, 0, -1},
-    {"50th in a block that failed before", {12, 12, 12, 14}, -2, 3},
-    {"50th is the block's first", {25, 24, 0, 1}, -2, 3},
-    {"50 on one block", {0, 50, 0, 0}, -2, 1},
-};
-
-void ExpectStoppedAt(const UpdateRig& rig, const BudgetCase& c) {
-  if (c.result == 0) return;
-  EXPECT_EQ(rig.link.FlashAddress, kStep2.address + 1024 * c.failedBlock);
-  EXPECT_EQ(rig.link.BufferOffset, ImageOffset(kStep2.address) + 2048 * c.failedBlock);
-  EXPECT_EQ(rig.engine.RetryBudget, 0);
-}
-
-// Failed writes are followed by a message pump; the budget is shared by the whole pass.
-TEST(RegionPasses, WriteBudget) {
-  for (const auto& c : kBudgetCases) {
-    SCOPED_TRACE(c.name);
-    UpdateRig rig;
-    FailWriteAttempts(rig.board, c.failuresPerBlock);
-    rig.PrepareWrite(kStep2);
-    rig.engine.WriteRegion();
-    EXPECT_EQ(rig.opResult, c.result);
-    const int blocksReached = c.result == 0 ? 4 : c.failedBlock + 1;
-    const int failures = std::min(50, Sum(c.failuresPerBlock));
-    EXPECT_EQ(rig.window.pumps, blocksReached + failures);
-    ExpectStoppedAt(rig, c);
-    if (c.result == 0) {
-      EXPECT_TRUE(rig.Written(kStep2));
+// One budget per pass. Failed writes are each followed by a message pump; failed reads are
+// retried at once, without one.
+TEST(RegionPasses, Budget) {
+  const BudgetCase cases[] = {
+      {"49 spread", {12, 12, 12, 13}, 0, -1},
+      {"50th in a block that failed before", {12, 12, 12, 14}, -2, 3},
+      {"50th is the block's first", {25, 24, 0, 1}, -2, 3},
+      {"50 on one block", {0, 50, 0, 0}, -2, 1},
+  };
+  for (const Call call : {Call::Write, Call::Read}) {
+    SCOPED_TRACE(call == Call::Write ? "write pass" : "verify pass");
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.name);
+      UpdateRig rig;
+      rig.PrepareWrite(kStep2);
+      if (call == Call::Read) {
+        rig.engine.WriteRegion();
+        rig.window.pumps = 0;
+      }
+      FailAttempts(rig.board, call, c.failuresPerBlock);
+      if (call == Call::Write) {
+        rig.engine.WriteRegion();
+      } else {
+        rig.PrepareVerify(kStep2);
+        rig.engine.VerifyRegion();
+      }
+      EXPECT_EQ(rig.opResult, c.result);
+      const int blocksReached = c.result == 0 ? 4 : c.failedBlock + 1;
+      const int failures = std::min(50, Sum(c.failuresPerBlock));
+      EXPECT_EQ(rig.window.pumps, blocksReached + (call == Call::Write ? failures : 0));
+      EXPECT_EQ(rig.Written(kStep2), c.result == 0 || call == Call::Read);
+      if (c.result != 0) {
+        EXPECT_EQ(rig.link.FlashAddress, kStep2.address + 1024 * c.failedBlock);
+        EXPECT_EQ(rig.link.BufferOffset, ImageOffset(kStep2.address) + 2048 * c.failedBlock);
+        EXPECT_EQ(rig.engine.RetryBudget, 0);
+      }
     }
-  }
-}
-
-// Failed reads are retried at once: no message pump between them.
-TEST(RegionPasses, VerifyReadBudget) {
-  for (const auto& c : kBudgetCases) {
-    SCOPED_TRACE(c.name);
-    UpdateRig rig;
-    rig.PrepareWrite(kStep2);
-    rig.engine.WriteRegion();
-    rig.window.pumps = 0;
-    FailReadAttempts(rig.board, c.failuresPerBlock);
-    rig.PrepareVerify(kStep2);
-    rig.engine.VerifyRegion();
-    EXPECT_EQ(rig.opResult, c.result);
-    EXPECT_EQ(rig.window.pumps, c.result == 0 ? 4 : c.failedBlock + 1);
-    ExpectStoppedAt(rig, c);
   }
 }
 
@@ -151,7 +134,7 @@ TEST(RegionPasses, VerifyReadsDifferingBlocksAgain) {
     rig.window.pumps = 0;
     const auto commandsBefore = rig.board.Commands().size();
     rig.board.CorruptReadBack(kBadByte, c.persistent);
-    FailReadAttempts(rig.board, c.readFailures);
+    FailAttempts(rig.board, Call::Read, c.readFailures);
     rig.PrepareVerify(kStep2);
     rig.engine.VerifyRegion();
     EXPECT_EQ(rig.opResult, c.result);
