@@ -189,7 +189,7 @@ class Session {
       case Op::Open:
         if (link_.DeviceHandle != nullptr) return;  // the window opens only a closed link
         link_.OpenDevice();
-        FUZZ_CHECK(link_.FtStatus != 0 ? link_.DeviceHandle == nullptr : true);
+        FUZZ_CHECK(link_.FtStatus == 0 || link_.DeviceHandle == nullptr);
         return;
       case Op::Close:
         link_.CloseDevice();
