@@ -16,7 +16,7 @@ inline constexpr std::size_t kVersionOffset = 3;
 // Maps one 32-bit draw x, read as u = x / 2^32 in [0, 1), to floor(u * 255) + 1. Integer
 // arithmetic keeps it exact: the result is 1 to 255 even for the largest draw.
 constexpr std::uint8_t NoiseByte(std::uint32_t draw) {
-  return static_cast<std::uint8_t>(((std::uint64_t{draw} * 255) >> 32) + 1);
+  return static_cast<std::uint8_t>(((static_cast<std::uint64_t>(draw) * 255) >> 32) + 1);
 }
 
 // "FW" in bytes 0 and 1 (case significant) and 0 in byte 4; bytes 2, 3 and 5 to 7 are free.
