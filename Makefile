@@ -114,7 +114,7 @@ SMOKE_SECONDS  ?= 5
 # Core libraries and fuzz targets only, with clang; neither Qt nor GoogleTest is needed here.
 $(FUZZ_BUILD)/build.ninja: | deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQVX_BUILD_FUZZ=ON
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQVX_BUILD_FUZZ=ON -DQVX_WERROR=$(WERROR)
 
 # Each target starts from its committed seeds; what it finds is kept in the build tree, so the
 # seeds stay as committed. A finding stops the run and leaves its input in $(FUZZ_BUILD)/artifacts.
