@@ -43,7 +43,9 @@ $(ASAN_BUILD)/build.ninja: | deps
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: test-normal test-asan lint fuzz-smoke
+# Lint builds the normal tree too, so it runs after the tests, never beside them under make -j.
+test: test-normal test-asan
+	$(MAKE) lint fuzz-smoke
 
 test-normal: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
