@@ -40,22 +40,6 @@ WindowState StateOf(const fmStart& form) {
   return state;
 }
 
-WindowState StartState() {
-  return {{true, false, false, false}, false, "", ""};
-}
-
-WindowState DeviceFoundState(const std::string& device, const std::string& status) {
-  return {{false, true, true, false}, false, status, device};
-}
-
-WindowState FlashingState(const std::string& device) {
-  return {{false, false, false, false}, true, "Flashing device...", device};
-}
-
-WindowState CompleteState(const std::string& device) {
-  return {{false, false, false, true}, false, "Flash Complete!", device};
-}
-
 std::vector<std::uint8_t> MakeContainer(std::uint8_t version) {
   std::int16_t opResult = 0;
   FirmwareImage image(nullptr, opResult);

@@ -28,10 +28,18 @@ struct WindowState {
 void PrintTo(const WindowState& state, std::ostream* out);
 
 WindowState StateOf(const fmStart& form);
-WindowState StartState();
-WindowState DeviceFoundState(const std::string& device, const std::string& status);
-WindowState FlashingState(const std::string& device);
-WindowState CompleteState(const std::string& device);
+inline WindowState StartState() {
+  return {{true, false, false, false}, false, "", ""};
+}
+inline WindowState DeviceFoundState(const std::string& device, const std::string& status) {
+  return {{false, true, true, false}, false, status, device};
+}
+inline WindowState FlashingState(const std::string& device) {
+  return {{false, false, false, false}, true, "Flashing device...", device};
+}
+inline WindowState CompleteState(const std::string& device) {
+  return {{false, false, false, true}, false, "Flash Complete!", device};
+}
 
 // A scrambled container around a valid image carrying firmware `version`, its flash content a
 // pattern that differs from block to block.
@@ -49,13 +57,12 @@ struct RecordedBox {
 // Records every box instead of showing it, while it lives.
 class BoxRecorder {
  public:
-  explicit BoxRecorder(const fmStart* form = nullptr);
+  explicit BoxRecorder(const fmStart* form);
   ~BoxRecorder();
   BoxRecorder(const BoxRecorder&) = delete;
   BoxRecorder& operator=(const BoxRecorder&) = delete;
 
   std::vector<RecordedBox> boxes;
-  void Watch(const fmStart* form) { form_ = form; }
 
  private:
   const fmStart* form_;
@@ -75,7 +82,6 @@ class Harness {
 
   void Load() { form->Form_Load(); }
   void Click(std::int16_t index) { form->Button_Click(index); }
-  board::VirtualBoard& Board() { return board; }
 
  private:
   std::unique_ptr<QObject> showCounter_;
