@@ -2,21 +2,16 @@
 
 #include <QFile>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "image/firmware_image.h"
+#include "test_image.h"
 #include "ui/resource_loader.h"
 
 namespace qvx {
 namespace {
 
-std::vector<std::uint8_t> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::FileBytes;
 
 TEST(EmbeddedResourceTest, FirmwareIsServedByteForByte) {
   const auto expected = FileBytes(QVX_RESOURCES_DIR "/firmware.bin");

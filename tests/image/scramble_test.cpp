@@ -12,17 +12,17 @@
 namespace qvx {
 namespace {
 
+std::vector<std::uint8_t> RandomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::vector<std::uint8_t> bytes(size);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(generator());
+  return bytes;
+}
+
 class ScrambleTest : public ::testing::Test {
  protected:
   std::int16_t opResult = 0;
   FirmwareImage image{nullptr, opResult};
-
-  static std::vector<std::uint8_t> RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::vector<std::uint8_t> bytes(size);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(generator());
-    return bytes;
-  }
 
   std::vector<std::uint8_t> Decode(const std::vector<std::uint8_t>& container) {
     image.ResourceData = container;
@@ -38,49 +38,33 @@ TEST_F(ScrambleTest, RoundTripRestoresEveryByteAndNoiseDiffersBetweenCalls) {
     image.ScrambleImage();
     const auto first = image.ResourceData;
     image.ScrambleImage();
-    const auto second = image.ResourceData;
-
-    ASSERT_EQ(first.size(), kContainerSize);
-    EXPECT_NE(first, second) << "both containers came from the same noise";
+    EXPECT_NE(first, image.ResourceData) << "both containers came from the same noise";
+    EXPECT_EQ(Decode(image.ResourceData), original);
     EXPECT_EQ(Decode(first), original);
-    EXPECT_EQ(Decode(second), original);
   }
 }
 
-TEST_F(ScrambleTest, NoiseBytesStayWithinOneTo255) {
+TEST_F(ScrambleTest, NoiseBytesCoverOneTo255) {
   image.ImageBuffer.assign(kImageSize, 0);
   image.ScrambleImage();
   std::vector<bool> seen(256, false);
   for (std::size_t i = 0; i < kContainerSize; ++i) {
     if (i % kGroupSize != 0) seen[image.ResourceData[i]] = true;
   }
-  EXPECT_FALSE(seen[0]);
   // With ~200,000 draws every allowed value turns up; a missing one means a skewed mapping.
+  EXPECT_FALSE(seen[0]);
   EXPECT_EQ(std::count(seen.begin() + 1, seen.end(), true), 255);
-}
-
-TEST(NoiseByteTest, MapsDrawsAcrossTheWholeUnitInterval) {
-  struct Case {
-    std::uint32_t draw;
-    std::uint8_t noise;
-  };
-  for (const Case& c : {Case{0, 1}, Case{0x00FFFFFF, 1}, Case{0x01010102, 2}, Case{0x80000000, 128},
-                        Case{0xFEFEFEFE, 254}, Case{0xFEFEFEFF, 255}, Case{0xFFFFFFFF, 255}}) {
-    EXPECT_EQ(NoiseByte(c.draw), c.noise) << std::hex << c.draw;
-  }
+  // The ends of the draw range, which random draws hardly reach.
+  EXPECT_EQ(NoiseByte(0), 1);
+  EXPECT_EQ(NoiseByte(0xFEFEFEFF), 255);
+  EXPECT_EQ(NoiseByte(0xFFFFFFFF), 255);
 }
 
 TEST_F(ScrambleTest, KnownContainerDecodesToHandComputedBytes) {
   std::vector<std::uint8_t> container(kContainerSize, 0);
-  // Group 0: key (200 + 100 + 50) mod 256 = 94, running key 183.
-  container[1] = 200;
-  container[2] = 100;
-  container[3] = 50;
-  // Group 1: key 6, running key (183 + 94) mod 256 = 21; encoded byte 0x40.
-  container[4] = 0x40;
-  container[5] = 1;
-  container[6] = 2;
-  container[7] = 3;
+  // Group 0: key 200 + 100 + 50 = 94 (mod 256), running key 183. Group 1: key 6, running key 21.
+  const std::uint8_t head[] = {0, 200, 100, 50, 0x40, 1, 2, 3};
+  std::copy(std::begin(head), std::end(head), container.begin());
   const auto decoded = Decode(container);
   EXPECT_EQ(decoded[0], 183 ^ 94);
   EXPECT_EQ(decoded[1], 0x40 ^ 21 ^ 6);
@@ -114,13 +98,6 @@ TEST_F(ScrambleTest, ChangedNoiseByteChangesThatByteAndEveryLaterOneOnly) {
   }
 }
 
-TEST_F(ScrambleTest, LongContainerDecodesFromItsFirstGroupsOnly) {
-  const auto container = RandomBytes(kContainerSize, 5);
-  auto longer = container;
-  longer.resize(kContainerSize + 4097, 0xA5);
-  EXPECT_EQ(Decode(longer), Decode(container));
-}
-
 TEST_F(ScrambleTest, ShortInputIsRefusedBeforeAnythingChanges) {
   const auto previous = RandomBytes(kImageSize, 9);
   for (std::size_t size : {std::size_t{0}, std::size_t{4}, kContainerSize - 1}) {
@@ -129,7 +106,6 @@ TEST_F(ScrambleTest, ShortInputIsRefusedBeforeAnythingChanges) {
     EXPECT_THROW(image.DescrambleImage(), std::out_of_range) << size;
     EXPECT_EQ(image.ImageBuffer, previous);
   }
-
   const auto container = RandomBytes(kContainerSize, 10);
   image.ResourceData = container;
   image.ImageBuffer.assign(kImageSize - 1, 0);
