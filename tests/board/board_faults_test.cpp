@@ -4,37 +4,20 @@
 #include <set>
 
 #include "board_fixture.h"
+#include "support/d2xx_calls.h"
 
 namespace qvx::board {
 namespace {
 
 // One call of the kind on an open board; the open and the close cycle the board to reach it.
 FT_STATUS Invoke(VirtualBoard& board, FT_HANDLE& handle, Call call) {
-  std::uint8_t byte = 0;
-  DWORD count = 0;
-  switch (call) {
-    case Call::Open:
-      board.FT_Close(handle);
-      return board.FT_OpenEx("Quorvex", 2, &handle);
-    case Call::SetTimeouts:
-      return board.FT_SetTimeouts(handle, 100, 0);
-    case Call::SetLatency:
-      return board.FT_SetLatencyTimer(handle, 2);
-    case Call::SetUSBParameters:
-      return board.FT_SetUSBParameters(handle, 65536, 65536);
-    case Call::Purge:
-      return board.FT_Purge(handle, 3);
-    case Call::Write:
-      return board.FT_Write(handle, &byte, 1, &count);
-    case Call::Read:
-      return board.FT_Read(handle, &byte, 1, &count);
-    case Call::Close: {
-      const FT_STATUS status = board.FT_Close(handle);
-      if (!board.IsOpen()) board.FT_OpenEx("Quorvex", 2, &handle);
-      return status;
-    }
+  if (call == Call::Open) {
+    board.FT_Close(handle);
+    return board.FT_OpenEx("Quorvex", 2, &handle);
   }
-  return ft::OTHER_ERROR;
+  const FT_STATUS status = test::CallOfKind(board, handle, static_cast<int>(call));
+  if (!board.IsOpen()) board.FT_OpenEx("Quorvex", 2, &handle);
+  return status;
 }
 
 // The nth call of a kind (counted from the script) fails with the scripted status, the calls

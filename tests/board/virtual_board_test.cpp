@@ -4,9 +4,9 @@
 
 #include <chrono>
 #include <ctime>
-#include <functional>
 
 #include "board_fixture.h"
+#include "support/d2xx_calls.h"
 
 namespace qvx::board {
 namespace {
@@ -17,28 +17,18 @@ using Clock = std::chrono::steady_clock;
 // Every call but the open refuses a handle the board did not hand out, or no longer honours.
 TEST(VirtualBoardHandle, CallsNeedTheOpenHandle) {
   VirtualBoard board;
-  std::uint8_t byte = 0;
-  DWORD count = 0;
-  const std::vector<std::function<FT_STATUS(FT_HANDLE)>> calls = {
-      [&](FT_HANDLE h) { return board.FT_SetTimeouts(h, 100, 0); },
-      [&](FT_HANDLE h) { return board.FT_SetLatencyTimer(h, 2); },
-      [&](FT_HANDLE h) { return board.FT_SetUSBParameters(h, 65536, 65536); },
-      [&](FT_HANDLE h) { return board.FT_Purge(h, 3); },
-      [&](FT_HANDLE h) { return board.FT_Write(h, &byte, 1, &count); },
-      [&](FT_HANDLE h) { return board.FT_Read(h, &byte, 1, &count); },
-      [&](FT_HANDLE h) { return board.FT_Close(h); },
-  };
+  const std::vector<FT_STATUS> refused(7, ft::INVALID_HANDLE);
   FT_HANDLE handle = nullptr;
-  for (const auto& call : calls) EXPECT_EQ(call(nullptr), ft::INVALID_HANDLE) << "before open";
+  EXPECT_EQ(test::EveryCallButOpen(board, nullptr), refused) << "before open";
   EXPECT_EQ(board.FT_OpenEx("quorvex", 2, &handle), ft::DEVICE_NOT_FOUND);
   EXPECT_EQ(board.FT_OpenEx("Quorvex", 1, &handle), ft::DEVICE_NOT_FOUND);
   ASSERT_EQ(board.FT_OpenEx("Quorvex", 2, &handle), ft::OK);
   FT_HANDLE second = nullptr;
   EXPECT_EQ(board.FT_OpenEx("Quorvex", 2, &second), ft::DEVICE_NOT_OPENED);
   int other = 0;
-  for (const auto& call : calls) EXPECT_EQ(call(&other), ft::INVALID_HANDLE) << "foreign";
+  EXPECT_EQ(test::EveryCallButOpen(board, &other), refused) << "foreign";
   ASSERT_EQ(board.FT_Close(handle), ft::OK);
-  for (const auto& call : calls) EXPECT_EQ(call(handle), ft::INVALID_HANDLE) << "after close";
+  EXPECT_EQ(test::EveryCallButOpen(board, handle), refused) << "after close";
   EXPECT_EQ(board.Opens(), 1);
   EXPECT_EQ(board.Closes(), 1);
 }

@@ -3,23 +3,11 @@
 #include "link/ftdi_library.h"
 #include "link/system_driver.h"
 #include "link/vendor_library.h"
+#include "support/d2xx_calls.h"
 #include "support/scripted_driver.h"
 
 namespace qvx::test {
 namespace {
-
-// Every call but the open, on one handle; the statuses in call order.
-std::vector<FT_STATUS> OtherCalls(D2xx& d, FT_HANDLE h) {
-  DWORD n = 0;
-  std::uint8_t byte = 0;
-  return {d.FT_SetTimeouts(h, 100, 0),
-          d.FT_SetLatencyTimer(h, 2),
-          d.FT_SetUSBParameters(h, 65536, 65536),
-          d.FT_Purge(h, 3),
-          d.FT_Write(h, &byte, 1, &n),
-          d.FT_Read(h, &byte, 1, &n),
-          d.FT_Close(h)};
-}
 
 TEST(SystemDriver, TakesTheFirstProviderThatLoadsAndTriesOnlyOnce) {
   for (const bool vendorThere : {true, false}) {
@@ -36,7 +24,7 @@ TEST(SystemDriver, TakesTheFirstProviderThatLoadsAndTriesOnlyOnce) {
 
       FT_HANDLE h = nullptr;
       const FT_STATUS open = driver.FT_OpenEx("Quorvex", ft::OPEN_BY_DESCRIPTION, &h);
-      const std::vector<FT_STATUS> rest = OtherCalls(driver, h);
+      const std::vector<FT_STATUS> rest = EveryCallButOpen(driver, h);
       EXPECT_EQ(made.size(), vendorThere ? 1u : 2u);
       if (vendorThere || ftdiThere) {
         EXPECT_EQ(driver.Provider(), made.back());
@@ -65,7 +53,7 @@ TEST(FtdiLibrary, WithoutABoardOpenFailsCleanlyAndOtherCallsRefuseTheHandle) {
   EXPECT_EQ(ftdi->FT_OpenEx(nullptr, ft::OPEN_BY_DESCRIPTION, &h), ft::INVALID_PARAMETER);
   int notOurs = 0;
   for (FT_HANDLE bad : {FT_HANDLE{nullptr}, FT_HANDLE{&notOurs}}) {
-    EXPECT_EQ(OtherCalls(*ftdi, bad), std::vector<FT_STATUS>(7, ft::INVALID_HANDLE));
+    EXPECT_EQ(EveryCallButOpen(*ftdi, bad), std::vector<FT_STATUS>(7, ft::INVALID_HANDLE));
   }
 }
 
