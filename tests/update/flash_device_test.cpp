@@ -60,20 +60,6 @@ TEST(FlashDevice, SecondUpdateStartsTheBarAtZero) {
   EXPECT_EQ(first.front(), 0);
 }
 
-// Message pumps of a clean update with the bootloader stage: one before each block.
-// Step 2 write 1-4, verify 5-8; Step 3 9, 10; Step 4 11-12, 13-14; Step 1 15-38, 39-62.
-struct FailureCase {
-  const char* name;
-  std::uint8_t firmware;
-  int armAtPump;  // 0: arm before the update
-  std::function<void(board::VirtualBoard&)> arm;
-  std::int16_t result;
-  const char* title;
-  const char* text;
-  int lastStage;  // of the blocks the board saw; a failed write delivers nothing
-  std::size_t execs;
-};
-
 auto FailEvery(Call call) {
   return [call](board::VirtualBoard& b) { b.FailCall(call, 0, ft::IO_ERROR); };
 }
@@ -94,8 +80,21 @@ constexpr const char* kBootloader =
     "Step 4 - Device communication error!  Data is corrupted!  "
     "** DO NOT POWER OFF BOARD!! **  Re-try update!";
 
+// Message pumps of a clean update with the bootloader stage: one before each block.
+// Step 2 write 1-4, verify 5-8; Step 3 9, 10; Step 4 11-12, 13-14; Step 1 15-38, 39-62.
 TEST(FlashDevice, EachFailureShowsItsOneMessage) {
-  const FailureCase cases[] = {
+  struct Case {
+    const char* name;
+    std::uint8_t firmware;
+    int armAtPump;  // 0: arm before the update
+    std::function<void(board::VirtualBoard&)> arm;
+    std::int16_t result;
+    const char* title;
+    const char* text;
+    int lastStage;  // of the blocks the board saw; a failed write delivers nothing
+    std::size_t execs;
+  };
+  const Case cases[] = {
       {"step 2 write", 0x11, 1, FailEvery(Call::Write), -2, "Update Failure!", kStep2Comm, -1, 0},
       {"step 2 verify", 0x11, 0, Corrupt(2 * 4096 + 100), -1, "Verify Failure!",
        "Step 2 - Device verify error!  Data is corrupted!  Re-try update!", 0, 0},
@@ -145,11 +144,7 @@ TEST(FlashDevice, EachFailureShowsItsOneMessage) {
 // The operator closes the window mid-update. The unload closes the link, so the engine must
 // not touch the board again: any driver call would show up as a purge or a command.
 TEST(FlashDevice, CloseEndsTheUpdateAtThatPump) {
-  struct CloseCase {
-    int pump;
-    std::function<void(board::VirtualBoard&)> fault;
-  };
-  const CloseCase cases[] = {
+  const std::pair<int, std::function<void(board::VirtualBoard&)>> cases[] = {
       {1, nullptr},
       {2, [](board::VirtualBoard& b) { b.FailCall(Call::Write, 1, ft::IO_ERROR); }},
       // Step 2 reads back wrong: pump 9 is the one after its first comparison.
@@ -157,11 +152,11 @@ TEST(FlashDevice, CloseEndsTheUpdateAtThatPump) {
       {13, nullptr},
       {62, nullptr},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.pump);
+  for (const auto& [pump, fault] : cases) {
+    SCOPED_TRACE(pump);
     UpdateRig rig(0x11);
-    if (c.fault) c.fault(rig.board);
-    rig.window.closeAtPump = c.pump;
+    if (fault) fault(rig.board);
+    rig.window.closeAtPump = pump;
     std::size_t commands = 0;
     int purges = 0;
     rig.window.onPump = [&] {
@@ -170,7 +165,7 @@ TEST(FlashDevice, CloseEndsTheUpdateAtThatPump) {
     };
     rig.engine.FlashDevice();
     EXPECT_NE(rig.opResult, 0);
-    EXPECT_EQ(rig.window.pumps, c.pump);
+    EXPECT_EQ(rig.window.pumps, pump);
     EXPECT_EQ(rig.window.callsAfterClose, 0);
     EXPECT_TRUE(rig.window.boxes.empty());
     EXPECT_EQ(rig.board.Commands().size(), commands);
