@@ -12,17 +12,14 @@ namespace qvx::board {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes Rf(std::uint32_t address, std::uint16_t words) {
-  return {'R',
-          'F',
-          std::uint8_t(address >> 16),
-          std::uint8_t(address >> 8),
-          std::uint8_t(address),
-          std::uint8_t(words >> 8),
-          std::uint8_t(words)};
-}
 inline Bytes WfHeader(std::uint32_t address) {
   return {'W', 'F', std::uint8_t(address >> 16), std::uint8_t(address >> 8), std::uint8_t(address)};
+}
+inline Bytes Rf(std::uint32_t address, std::uint16_t words) {
+  Bytes command = WfHeader(address);
+  command[0] = 'R';
+  command.insert(command.end(), {std::uint8_t(words >> 8), std::uint8_t(words)});
+  return command;
 }
 
 // An open virtual board and shorthands for driving it by hand.

@@ -5,7 +5,6 @@
 #include <deque>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "link/d2xx.h"
@@ -28,25 +27,19 @@ class ScriptedDriver : public D2xx {
   };
 
   struct Result {
-    Result(FT_STATUS s = ft::OK, std::vector<std::uint8_t> b = {}, std::optional<DWORD> c = {})
-        : status(s), bytes(std::move(b)), count(c) {}
-
-    FT_STATUS status;
+    FT_STATUS status = ft::OK;
     // Read: what the board delivers. Beyond the count asked for, the rest waits in the driver
     // and comes first at the next read, unless a purge drops it.
-    std::vector<std::uint8_t> bytes;
-    std::optional<DWORD> count;  // Read/Write: the count reported, when not the true one
+    std::vector<std::uint8_t> bytes = {};
+    std::optional<DWORD> count = {};  // Read/Write: the count reported, when not the true one
   };
 
   struct Record {
-    Record(Call k, FT_HANDLE h, std::string d = {}, DWORD first = 0, DWORD second = 0)
-        : kind(k), handle(h), description(std::move(d)), a(first), b(second) {}
-
     Call kind;
     FT_HANDLE handle;
-    std::string description;  // OpenEx
-    DWORD a;                  // the numeric arguments in order: flags, read timeout, latency,
-    DWORD b;                  // in and out sizes, purge mask, byte count, write timeout
+    std::string description = {};  // OpenEx
+    DWORD a = 0;  // the numeric arguments in order: flags, read timeout, latency, in and out
+    DWORD b = 0;  // sizes, purge mask, byte count, write timeout
   };
 
   void Script(Call kind, Result result) {
