@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <iostream>
 #include <string>
@@ -42,6 +43,10 @@ struct Unplug {
   const char* title;
   const char* text;
 };
+
+void PrintTo(const Unplug& u, std::ostream* os) {
+  *os << u.where;
+}
 
 class Unplugged : public ::testing::TestWithParam<Unplug> {};
 
@@ -98,7 +103,14 @@ INSTANTIATE_TEST_SUITE_P(
                       Unplug{"Step 4 verify", "RF", 7, kUpdateFailure, kStep4},
                       Unplug{"leaving the bootloader", "EX", 2, kBootloaderFailure, kBootloader},
                       Unplug{"Step 1 write", "WF", 20, kUpdateFailure, kStep1},
-                      Unplug{"Step 1 verify", "RF", 30, kUpdateFailure, kStep1}));
+                      Unplug{"Step 1 verify", "RF", 30, kUpdateFailure, kStep1}),
+    [](const ::testing::TestParamInfo<Unplug>& info) {
+      std::string name = info.param.where;
+      for (char& c : name) {
+        if (std::isalnum(static_cast<unsigned char>(c)) == 0) c = '_';
+      }
+      return name;
+    });
 
 // The slowest way a board can go: still attached, but silent. Every read-back then waits out the
 // read timeout, and the budget ends the pass after 50 of them.
