@@ -10,13 +10,15 @@
 
 namespace qvx::test {
 
-// A valid decoded image of firmware 1.6 whose content differs from byte to byte.
-inline std::vector<std::uint8_t> PlainImage() {
+// A valid decoded image carrying firmware `version`, its content a pattern that differs from
+// byte to byte and from block to block.
+inline std::vector<std::uint8_t> PlainImage(std::uint8_t version = 0x16) {
   std::vector<std::uint8_t> image(kImageSize);
-  for (std::size_t i = 0; i < kImageSize; ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  for (std::size_t i = 0; i < kImageSize; ++i)
+    image[i] = static_cast<std::uint8_t>(i * 7 + i / 2048);
   image[0] = 'F';
   image[1] = 'W';
-  image[3] = 0x16;
+  image[3] = version;
   image[4] = 0;
   return image;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../image/test_image.h"
 #include "window_harness.h"
 
 namespace qvx::ui::test {
@@ -125,20 +126,12 @@ TEST(WindowCommands, FindDeviceShowsBoardAndImageVersions) {
   }
 }
 
-std::vector<std::uint8_t> BadHeaderContainer() {
-  std::int16_t opResult = 0;
-  FirmwareImage image(nullptr, opResult);
-  image.CreateArrays();
-  image.ResourceData = MakeContainer(0x16);
-  image.DescrambleImage();
-  image.ImageBuffer[4] = 1;
-  image.ScrambleImage();
-  return image.ResourceData;
-}
-
 TEST(WindowCommands, RefusedImageShowsItsBoxOverTheHardwareTextThenResets) {
+  std::vector<std::uint8_t> badHeader = qvx::test::PlainImage();
+  badHeader[4] = 1;
   const std::optional<std::vector<std::uint8_t>> containers[] = {
-      std::nullopt, std::vector<std::uint8_t>(kContainerSize - 1, 0), BadHeaderContainer()};
+      std::nullopt, std::vector<std::uint8_t>(kContainerSize - 1, 0),
+      qvx::test::Scrambled(badHeader)};
   for (const auto& container : containers) {
     SCOPED_TRACE(container ? container->size() : 0);
     Harness h(LoaderOf(container));

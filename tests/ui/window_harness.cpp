@@ -1,5 +1,7 @@
 #include "window_harness.h"
 
+#include "../image/test_image.h"
+
 #include <QEvent>
 #include <QLabel>
 #include <QProgressBar>
@@ -41,18 +43,7 @@ WindowState StateOf(const fmStart& form) {
 }
 
 std::vector<std::uint8_t> MakeContainer(std::uint8_t version) {
-  std::int16_t opResult = 0;
-  FirmwareImage image(nullptr, opResult);
-  image.CreateArrays();
-  for (std::size_t i = 8; i < image.ImageBuffer.size(); ++i) {
-    image.ImageBuffer[i] = static_cast<std::uint8_t>((i * 7 + i / 2048) & 0xFF);
-  }
-  image.ImageBuffer[0] = 'F';
-  image.ImageBuffer[1] = 'W';
-  image.ImageBuffer[3] = version;
-  image.ImageBuffer[4] = 0;
-  image.ScrambleImage();
-  return image.ResourceData;
+  return qvx::test::Scrambled(qvx::test::PlainImage(version));
 }
 
 ResourceLoader LoaderOf(std::optional<std::vector<std::uint8_t>> container) {

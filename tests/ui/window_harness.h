@@ -41,8 +41,7 @@ inline WindowState CompleteState(const std::string& device) {
   return {{false, false, false, true}, false, "Flash Complete!", device};
 }
 
-// A scrambled container around a valid image carrying firmware `version`, its flash content a
-// pattern that differs from block to block.
+// A scrambled container around a valid image carrying firmware `version`.
 std::vector<std::uint8_t> MakeContainer(std::uint8_t version);
 ResourceLoader LoaderOf(std::optional<std::vector<std::uint8_t>> container);
 
