@@ -52,7 +52,9 @@ TEST(RegionPasses, ContinueTheBarFromWhereItStands) {
     EXPECT_EQ(rig.opResult, 0);
     EXPECT_EQ(rig.window.values, c.verifyValues);
     EXPECT_TRUE(rig.Written(c.region));
-    if (c.region.words == 0) EXPECT_EQ(rig.board.Commands().size(), commandsBefore);
+    if (c.region.words == 0) {
+      EXPECT_EQ(rig.board.Commands().size(), commandsBefore);
+    }
   }
 }
 
