@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bench_rig.h"
+#include "update/expected_messages.h"
 
 namespace qvx::test {
 namespace {
@@ -19,18 +20,6 @@ constexpr auto kPassBound = 6s;
 
 constexpr const char* kUpdateFailure = "Update Failure!";
 constexpr const char* kBootloaderFailure = "Bootloader Failure!";
-constexpr const char* kStep2 =
-    "Step 2 - Device communication error - Corruption possible!  Re-try update!";
-constexpr const char* kStep3 =
-    "Step 3 - Device communication error - Corruption possible!  "
-    "** DO NOT POWER OFF BOARD!! **  Re-try update!";
-constexpr const char* kStep4 =
-    "Step 4 - Device communication error - Corruption possible!  Re-try update!";
-constexpr const char* kStep1 =
-    "Step 1 - Device communication error - Corruption possible!  Re-try update!";
-constexpr const char* kBootloader =
-    "Step 4 - Device communication error!  Data is corrupted!  "
-    "** DO NOT POWER OFF BOARD!! **  Re-try update!";
 
 double Milliseconds(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
@@ -94,16 +83,16 @@ TEST_P(Unplugged, EndsWithItsStagesMessageInBoundedTimeAndRecovers) {
 // 8-31 (Step 1), and "EX" before and after Step 4.
 INSTANTIATE_TEST_SUITE_P(
     EachStage, Unplugged,
-    ::testing::Values(Unplug{"Step 2 write", "WF", 2, kUpdateFailure, kStep2},
-                      Unplug{"Step 2 verify", "RF", 3, kUpdateFailure, kStep2},
-                      Unplug{"Step 3 write", "WF", 5, kUpdateFailure, kStep3},
-                      Unplug{"Step 3 verify", "RF", 5, kUpdateFailure, kStep3},
+    ::testing::Values(Unplug{"Step 2 write", "WF", 2, kUpdateFailure, kStep2Comm},
+                      Unplug{"Step 2 verify", "RF", 3, kUpdateFailure, kStep2Comm},
+                      Unplug{"Step 3 write", "WF", 5, kUpdateFailure, kStep3Comm},
+                      Unplug{"Step 3 verify", "RF", 5, kUpdateFailure, kStep3Comm},
                       Unplug{"entering the bootloader", "EX", 1, kBootloaderFailure, kBootloader},
-                      Unplug{"Step 4 write", "WF", 6, kUpdateFailure, kStep4},
-                      Unplug{"Step 4 verify", "RF", 7, kUpdateFailure, kStep4},
+                      Unplug{"Step 4 write", "WF", 6, kUpdateFailure, kStep4Comm},
+                      Unplug{"Step 4 verify", "RF", 7, kUpdateFailure, kStep4Comm},
                       Unplug{"leaving the bootloader", "EX", 2, kBootloaderFailure, kBootloader},
-                      Unplug{"Step 1 write", "WF", 20, kUpdateFailure, kStep1},
-                      Unplug{"Step 1 verify", "RF", 30, kUpdateFailure, kStep1}),
+                      Unplug{"Step 1 write", "WF", 20, kUpdateFailure, kStep1Comm},
+                      Unplug{"Step 1 verify", "RF", 30, kUpdateFailure, kStep1Comm}),
     [](const ::testing::TestParamInfo<Unplug>& info) {
       std::string name = info.param.where;
       for (char& c : name) {
@@ -129,7 +118,7 @@ TEST(Unplugged, SilentBoardEndsThePassWithinTheBudgetsTime) {
   std::cout << "silent board: update ended after " << Milliseconds(took) << " ms\n";
   EXPECT_EQ(program.opResult, UpdateEngine::kCommFailure);
   ASSERT_EQ(program.window.boxes.size(), 1u);
-  EXPECT_EQ(program.window.boxes[0].text, kStep2);
+  EXPECT_EQ(program.window.boxes[0].text, kStep2Comm);
   EXPECT_GE(took, 50 * 100ms);
   EXPECT_LT(took, kPassBound);
 }

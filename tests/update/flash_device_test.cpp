@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "expected_messages.h"
 #include "update_rig.h"
 
 namespace qvx::test {
@@ -66,19 +67,6 @@ auto FailEvery(Call call) {
 auto Corrupt(std::size_t flashByte) {
   return [flashByte](board::VirtualBoard& b) { b.CorruptReadBack(flashByte, true); };
 }
-
-constexpr const char* kStep2Comm =
-    "Step 2 - Device communication error - Corruption possible!  Re-try update!";
-constexpr const char* kStep3Comm =
-    "Step 3 - Device communication error - Corruption possible!  "
-    "** DO NOT POWER OFF BOARD!! **  Re-try update!";
-constexpr const char* kStep4Comm =
-    "Step 4 - Device communication error - Corruption possible!  Re-try update!";
-constexpr const char* kStep1Comm =
-    "Step 1 - Device communication error - Corruption possible!  Re-try update!";
-constexpr const char* kBootloader =
-    "Step 4 - Device communication error!  Data is corrupted!  "
-    "** DO NOT POWER OFF BOARD!! **  Re-try update!";
 
 // Message pumps of a clean update with the bootloader stage: one before each block.
 // Step 2 write 1-4, verify 5-8; Step 3 9, 10; Step 4 11-12, 13-14; Step 1 15-38, 39-62.
