@@ -94,8 +94,7 @@ int Pack(const fs::path& input, const fs::path& output) {
          "would refuse it");
     return kFailure;
   }
-  std::int16_t unused = 0;
-  qvx::FirmwareImage image(nullptr, unused);
+  qvx::FirmwareImage image;
   image.ImageBuffer = std::move(*plain);
   image.ScrambleImage();
   if (!WriteFileAtomically(output, image.ResourceData)) return kFailure;
@@ -116,8 +115,7 @@ int Unpack(const fs::path& input, const fs::path& output) {
     std::fprintf(stderr, "qvx-pack: ignoring %zu trailing bytes, as the program does\n",
                  container->size() - qvx::kContainerSize);
   }
-  std::int16_t unused = 0;
-  qvx::FirmwareImage image(nullptr, unused);
+  qvx::FirmwareImage image;
   image.ResourceData = std::move(*container);
   image.DescrambleImage();
   if (!WriteFileAtomically(output, image.ImageBuffer)) return kFailure;

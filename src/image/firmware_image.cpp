@@ -6,8 +6,7 @@
 
 namespace qvx {
 
-FirmwareImage::FirmwareImage(ResourceLoader loader, std::int16_t& opResult)
-    : OpResult(opResult), loader_(std::move(loader)) {}
+FirmwareImage::FirmwareImage(ResourceLoader loader) : loader_(std::move(loader)) {}
 
 void FirmwareImage::CreateArrays() {
   ImageBuffer.assign(kImageSize, 0);
@@ -16,9 +15,9 @@ void FirmwareImage::CreateArrays() {
 }
 
 void FirmwareImage::LoadFirmwareImage() {
-  OpResult = -1;
+  OpResult = op::kFailure;
   if (!loader_) return;
-  std::optional<std::vector<std::uint8_t>> resource = loader_("JPG", ImageResourceId);
+  std::optional<std::vector<std::uint8_t>> resource = loader_(kImageResourceType, ImageResourceId);
   if (!resource) return;  // ImageBuffer keeps what it had
   ResourceData = std::move(*resource);
   // A short container is refused here, so DescrambleImage never meets one.
@@ -28,7 +27,7 @@ void FirmwareImage::LoadFirmwareImage() {
   ImageMajor = ImageBuffer[kVersionOffset] >> 4;
   ImageMinor = ImageBuffer[kVersionOffset] & 0x0F;
   if (!HasValidHeader(ImageBuffer)) return;
-  OpResult = 0;
+  OpResult = op::kSuccess;
 }
 
 }  // namespace qvx

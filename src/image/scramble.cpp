@@ -3,7 +3,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "image/descramble_avx2.h"
 #include "image/firmware_image.h"
 #include "image/image_format.h"
 
@@ -36,9 +35,7 @@ void FirmwareImage::DescrambleImage() {
   std::uint8_t* out = ImageBuffer.data();
   // The running key only ever matters modulo 256, so it is kept in 8 bits.
   std::uint8_t runningKey = kInitialRunningKey;
-  const std::size_t wide = DescrambleAvx2(group, out, kImageSize, runningKey);
-  group += kGroupSize * wide;
-  for (std::size_t i = wide; i < kImageSize; ++i, group += kGroupSize) {
+  for (std::size_t i = 0; i < kImageSize; ++i, group += kGroupSize) {
     const std::uint8_t key = KeyByte(group);
     out[i] = group[0] ^ runningKey ^ key;
     runningKey = static_cast<std::uint8_t>(runningKey + key);

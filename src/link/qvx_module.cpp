@@ -57,15 +57,15 @@ void QVXModule::OpenDevice() {
   description.push_back('\0');
   FT_HANDLE handle = nullptr;
   FtStatus = AsStatus(driver_.FT_OpenEx(description.data(), ft::OPEN_BY_DESCRIPTION, &handle));
-  if (FtStatus != 0) return;
+  if (FtStatus != kOk) return;
   DeviceHandle = handle;
 
   FtStatus = AsStatus(driver_.FT_SetTimeouts(DeviceHandle, kReadTimeoutMs, kWriteTimeoutMs));
-  if (FtStatus == 0) FtStatus = AsStatus(driver_.FT_SetLatencyTimer(DeviceHandle, kLatencyMs));
-  if (FtStatus == 0) {
+  if (FtStatus == kOk) FtStatus = AsStatus(driver_.FT_SetLatencyTimer(DeviceHandle, kLatencyMs));
+  if (FtStatus == kOk) {
     FtStatus = AsStatus(driver_.FT_SetUSBParameters(DeviceHandle, kTransferSize, kTransferSize));
   }
-  if (FtStatus != 0) CloseDevice();
+  if (FtStatus != kOk) CloseDevice();
 }
 
 void QVXModule::CloseDevice() {
@@ -84,7 +84,7 @@ void QVXModule::Write(const std::uint8_t* data) {
   BytesWritten = static_cast<std::int32_t>(written);
   FtStatus = AsStatus(status);
   // A short write reported as success would let a partial block pass for a sent one.
-  if (FtStatus == 0 && written < static_cast<DWORD>(WriteLength)) {
+  if (FtStatus == kOk && written < static_cast<DWORD>(WriteLength)) {
     FtStatus = AsStatus(ft::IO_ERROR);
   }
 }
@@ -165,12 +165,12 @@ bool QVXModule::BlockParametersValid() {
 
 void QVXModule::QueryDeviceInfo() {
   SendText("SI");
-  if (FtStatus != 0) return;
+  if (FtStatus != kOk) return;
   HwMajor = 0;
   HwMinor = 0;
   ReadLength = 4;
   ReadReply();
-  if (FtStatus != 0) return;
+  if (FtStatus != kOk) return;
   if (ReplyBuffer[0] != 'K' || ReplyBuffer[1] != 'R') return;
   HwMajor = ReplyBuffer[2] / 16;
   HwMinor = ReplyBuffer[2] % 16;
@@ -189,7 +189,7 @@ void QVXModule::SendExecute() {
 void QVXModule::ReadFlashBlock() {
   if (!BlockParametersValid()) return;
   SendText("RF" + AddressBytes(FlashAddress) + WordBytes(BlockWords));
-  if (FtStatus != 0) return;
+  if (FtStatus != kOk) return;
   ReadLength = 4 * BlockWords;
   ReceiveBlock();
 }
@@ -197,7 +197,7 @@ void QVXModule::ReadFlashBlock() {
 void QVXModule::WriteFlashBlock() {
   if (!BlockParametersValid()) return;
   SendText("WF" + AddressBytes(FlashAddress));
-  if (FtStatus != 0) return;
+  if (FtStatus != kOk) return;
   WriteLength = 4 * BlockWords;
   SendBlock();
 }

@@ -15,7 +15,9 @@ namespace qvx {
 class QVXModule {
  public:
   static constexpr int kTextBufferSize = 4096;
-  static constexpr std::int32_t kReadIncomplete = 8;  // our own mark, not a driver status
+  // FtStatus beyond the driver's own statuses: success, and our mark for an incomplete read.
+  static constexpr std::int32_t kOk = 0;
+  static constexpr std::int32_t kReadIncomplete = 8;
 
   QVXModule(D2xx& driver, std::vector<std::uint8_t>& imageBuffer);
 

@@ -16,10 +16,10 @@ int LastBlockNumber(int first, std::int32_t lengthWords, std::int32_t blockWords
 }  // namespace
 
 bool UpdateEngine::PumpMessages() {
-  window_.ProcessMessages();
+  view_.ProcessMessages();
   // The unload has closed the link already; nothing of either may be touched again.
-  abandoned_ = window_.IsClosed();
-  if (abandoned_) OpResult = kCommFailure;
+  abandoned_ = view_.IsClosed();
+  if (abandoned_) OpResult = op::kCommFailure;
   return !abandoned_;
 }
 
@@ -31,41 +31,40 @@ bool UpdateEngine::SpendAttempt(std::int16_t exhausted) {
 
 // Failed reads are retried at once, without pumping messages.
 bool UpdateEngine::ReadBlock() {
-  for (link_.ReadFlashBlock(); link_.FtStatus != 0; link_.ReadFlashBlock()) {
-    if (!SpendAttempt(kCommFailure)) return false;
+  for (Link.ReadFlashBlock(); Link.FtStatus != QVXModule::kOk; Link.ReadFlashBlock()) {
+    if (!SpendAttempt(op::kCommFailure)) return false;
   }
   return true;
 }
 
 void UpdateEngine::NextBlock() {
-  link_.BufferOffset += 4 * link_.BlockWords;
-  link_.FlashAddress += 2 * link_.BlockWords;
+  Link.BufferOffset += 4 * Link.BlockWords;
+  Link.FlashAddress += 2 * Link.BlockWords;
 }
 
 bool UpdateEngine::BlockDiffers(std::int32_t regionOffset, std::int32_t block) const {
-  const std::int32_t blockBytes = 4 * link_.BlockWords;
+  const std::int32_t blockBytes = 4 * Link.BlockWords;
   const auto begin = regionOffset + block * blockBytes;
-  return !std::equal(image_.ImageBuffer.begin() + begin,
-                     image_.ImageBuffer.begin() + begin + blockBytes,
-                     image_.ReferenceImage.begin() + begin);
+  return !std::equal(ImageBuffer.begin() + begin, ImageBuffer.begin() + begin + blockBytes,
+                     ReferenceImage.begin() + begin);
 }
 
 void UpdateEngine::WriteRegion() {
-  const std::int32_t lengthWords = link_.WriteLength;  // the block commands overwrite it
+  const std::int32_t lengthWords = Link.WriteLength;  // the block commands overwrite it
   RetryBudget = kRetryBudget;
-  link_.FlashAddress = RegionAddress;
-  const int first = window_.ProgressValue();
-  const int last = LastBlockNumber(first, lengthWords, link_.BlockWords);
+  Link.FlashAddress = RegionAddress;
+  const int first = view_.ProgressValue();
+  const int last = LastBlockNumber(first, lengthWords, Link.BlockWords);
   for (int n = first; n <= last; ++n) {
-    window_.SetProgressValue(n);
+    view_.SetProgressValue(n);
     if (!PumpMessages()) return;
-    link_.PurgeDevice();
-    for (link_.WriteFlashBlock(); link_.FtStatus != 0; link_.WriteFlashBlock()) {
-      if (!PumpMessages() || !SpendAttempt(kCommFailure)) return;
+    Link.PurgeDevice();
+    for (Link.WriteFlashBlock(); Link.FtStatus != QVXModule::kOk; Link.WriteFlashBlock()) {
+      if (!PumpMessages() || !SpendAttempt(op::kCommFailure)) return;
     }
     NextBlock();
   }
-  OpResult = kSuccess;
+  OpResult = op::kSuccess;
 }
 
 // Reads the region back into its own place in ImageBuffer and compares it with the same
@@ -73,34 +72,34 @@ void UpdateEngine::WriteRegion() {
 // they match or the budget runs out.
 void UpdateEngine::VerifyRegion() {
   RetryBudget = kRetryBudget;
-  link_.FlashAddress = RegionAddress;
-  const std::int32_t regionOffset = link_.BufferOffset;
-  const int first = window_.ProgressValue();
-  const int last = LastBlockNumber(first, VerifyLength, link_.BlockWords);
+  Link.FlashAddress = RegionAddress;
+  const std::int32_t regionOffset = Link.BufferOffset;
+  const int first = view_.ProgressValue();
+  const int last = LastBlockNumber(first, VerifyLength, Link.BlockWords);
   for (int n = first; n <= last; ++n) {
-    window_.SetProgressValue(n);
+    view_.SetProgressValue(n);
     if (!PumpMessages()) return;
-    link_.PurgeDevice();
+    Link.PurgeDevice();
     if (!ReadBlock()) return;
     NextBlock();
   }
   const std::int32_t blocks = std::max(0, last - first + 1);
-  const std::int32_t regionEnd = link_.BufferOffset;
+  const std::int32_t regionEnd = Link.BufferOffset;
   for (;;) {
-    link_.FlashAddress = RegionAddress;
-    link_.BufferOffset = regionEnd;
+    Link.FlashAddress = RegionAddress;
+    Link.BufferOffset = regionEnd;
     std::int32_t block = 0;
     while (block < blocks && !BlockDiffers(regionOffset, block)) ++block;
     if (block == blocks) {
-      OpResult = kSuccess;
+      OpResult = op::kSuccess;
       return;
     }
-    if (!PumpMessages() || !SpendAttempt(kFailure)) return;
+    if (!PumpMessages() || !SpendAttempt(op::kFailure)) return;
     for (; block < blocks; ++block) {
       if (!BlockDiffers(regionOffset, block)) continue;
-      link_.FlashAddress = RegionAddress + block * 2 * link_.BlockWords;
-      link_.BufferOffset = regionOffset + block * 4 * link_.BlockWords;
-      link_.PurgeDevice();
+      Link.FlashAddress = RegionAddress + block * 2 * Link.BlockWords;
+      Link.BufferOffset = regionOffset + block * 4 * Link.BlockWords;
+      Link.PurgeDevice();
       if (!ReadBlock()) return;
     }
   }

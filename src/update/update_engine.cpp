@@ -1,17 +1,13 @@
 #include "update/update_engine.h"
 
-#include <array>
 #include <string>
+#include <utility>
 
 namespace qvx {
 
 namespace {
 
-constexpr std::int32_t kBlockWords = 512;
 constexpr int kProgressMaximum = 55;
-constexpr std::int32_t kHeaderBytes = 8;  // the image's header is never sent
-// Boards running firmware up to 1.1 also get the bootloader region written.
-constexpr int kLastFirmwareNeedingBootloader = 0x11;
 constexpr std::int32_t kEnterBootloader = 0x07CE;
 constexpr std::int32_t kLeaveBootloader = 0x042C;
 
@@ -24,52 +20,25 @@ constexpr const char* kBootloaderText =
 
 }  // namespace
 
-struct UpdateEngine::Stage {
-  std::int32_t address;  // flash address of the region's first block
-  std::int32_t words;
-  bool bootloader;         // runs only for old firmware, between the two "EX"
-  bool purgeBeforeVerify;  // the long region is purged once more before its read-back
-  const char* communicationText;
-  const char* verifyText;
-};
-
-UpdateEngine::UpdateEngine(QVXModule& link, FirmwareImage& image, UpdateWindow& window,
-                           std::int16_t& opResult)
-    : OpResult(opResult), link_(link), image_(image), window_(window) {}
+UpdateEngine::UpdateEngine(D2xx& driver, UpdateView& view, ResourceLoader loader)
+    : FirmwareImage(std::move(loader)), Link(driver, ImageBuffer), view_(view) {}
 
 void UpdateEngine::FlashDevice() {
-  window_.SetButtonVisible(1, false);
-  window_.SetButtonVisible(2, false);
-  window_.SetProgressVisible(true);
-  window_.SetProgressValue(0);
-  window_.SetStatusText("Flashing device...");
-  link_.PurgeDevice();
+  view_.SetButtonVisible(Button::FlashDevice, false);
+  view_.SetButtonVisible(Button::AbortFlash, false);
+  view_.SetProgressVisible(true);
+  view_.SetProgressValue(0);
+  view_.SetStatusText("Flashing device...");
+  Link.PurgeDevice();
   // The whole image, taken while ImageBuffer still holds it: the read-backs land there.
-  image_.ReferenceImage = image_.ImageBuffer;
-  window_.SetProgressMaximum(kProgressMaximum);
-  link_.BlockWords = kBlockWords;
-  window_.SetProgressValue(0);
+  ReferenceImage = ImageBuffer;
+  view_.SetProgressMaximum(kProgressMaximum);
+  Link.BlockWords = kBlockWords;
+  view_.SetProgressValue(0);
 
-  // In the order they run. Flash addresses 3,072 to 4,095 belong to no stage.
-  static constexpr std::array<Stage, 4> kStages{{
-      {4096, 2048, false, false,
-       "Step 2 - Device communication error - Corruption possible!  Re-try update!",
-       "Step 2 - Device verify error!  Data is corrupted!  Re-try update!"},
-      {0, 512, false, false,
-       "Step 3 - Device communication error - Corruption possible!  "
-       "** DO NOT POWER OFF BOARD!! **  Re-try update!",
-       "Step 3 - Device verify error!  Data is corrupted!  "
-       "** DO NOT POWER OFF BOARD!! **  Re-try update!"},
-      {1024, 1024, true, false,
-       "Step 4 - Device communication error - Corruption possible!  Re-try update!",
-       "Step 4 - Device verify error!  Data is corrupted!  Re-try update!"},
-      {8192, 12288, false, true,
-       "Step 1 - Device communication error - Corruption possible!  Re-try update!",
-       "Step 1 - Device verify error!  Data is corrupted!  Re-try update!"},
-  }};
   for (const Stage& stage : kStages) {
     if (stage.bootloader) {
-      if (link_.FwMajor * 16 + link_.FwMinor > kLastFirmwareNeedingBootloader) continue;
+      if (!RunsBootloader(Link.FwMajor, Link.FwMinor)) continue;
       if (!Execute(kEnterBootloader, /*purgeFirst=*/false)) return;
     }
     if (!RunStage(stage)) return;
@@ -79,38 +48,38 @@ void UpdateEngine::FlashDevice() {
 
 bool UpdateEngine::RunStage(const Stage& stage) {
   RegionAddress = stage.address;
-  link_.BufferOffset = kHeaderBytes + 2 * stage.address;
-  link_.WriteLength = stage.words;
+  Link.BufferOffset = stage.ImageOffset();
+  Link.WriteLength = stage.words;
   WriteRegion();
-  if (OpResult != kSuccess) return ReportFailure(stage);
-  if (stage.purgeBeforeVerify) link_.PurgeDevice();
+  if (OpResult != op::kSuccess) return ReportFailure(stage);
+  if (stage.purgeBeforeVerify) Link.PurgeDevice();
   RegionAddress = stage.address;
-  link_.BufferOffset = kHeaderBytes + 2 * stage.address;
+  Link.BufferOffset = stage.ImageOffset();
   VerifyLength = stage.words;
   VerifyRegion();
-  return OpResult == kSuccess || ReportFailure(stage);
+  return OpResult == op::kSuccess || ReportFailure(stage);
 }
 
 bool UpdateEngine::ReportFailure(const Stage& stage) {
   if (abandoned_) return false;
-  if (OpResult == kFailure) {
-    window_.ShowMessage(stage.verifyText, kVerifyFailure);
+  if (OpResult == op::kFailure) {
+    view_.ShowMessage({std::string(stage.verifyText), kVerifyFailure});
   } else {
-    window_.ShowMessage(stage.communicationText, kUpdateFailure);
+    view_.ShowMessage({std::string(stage.communicationText), kUpdateFailure});
   }
   return false;
 }
 
 // "EX" hands the board to or back from its bootloader; the "SI" after it proves it still talks.
 bool UpdateEngine::Execute(std::int32_t operand, bool purgeFirst) {
-  if (purgeFirst) link_.PurgeDevice();
-  link_.ExecOperand = operand;
-  link_.SendExecute();
-  if (!purgeFirst) link_.PurgeDevice();
-  link_.QueryDeviceInfo();
-  if (link_.FtStatus == 0) return true;
-  window_.ShowMessage(kBootloaderText, kBootloaderFailure);
-  OpResult = kCommFailure;
+  if (purgeFirst) Link.PurgeDevice();
+  Link.ExecOperand = operand;
+  Link.SendExecute();
+  if (!purgeFirst) Link.PurgeDevice();
+  Link.QueryDeviceInfo();
+  if (Link.FtStatus == QVXModule::kOk) return true;
+  view_.ShowMessage({kBootloaderText, kBootloaderFailure});
+  OpResult = op::kCommFailure;
   return false;
 }
 

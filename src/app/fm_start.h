@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+
+#include "app/core.h"
+#include "app/form_view.h"
+
+namespace qvx {
+
+// The program's one window as logic, without a toolkit: the start-up checks, the four commands,
+// which controls show in which state, every text and box. A front end's window creates the
+// controls, draws, and forwards its clicks, keys and closes here.
+class fmStart : public Core {
+ public:
+  // Causes of a close, as Form_QueryUnload receives them.
+  static constexpr std::int16_t kClosedByOperator = 0;
+  static constexpr std::int16_t kClosedByCode = 1;
+
+  fmStart(FormView& view, D2xx& driver, ResourceLoader loader);
+
+  // Start-up checks; shows the window only when all of them pass.
+  void Form_Load();
+  void Form_QueryUnload(std::int16_t& cancel, std::int16_t unloadMode);
+  void Form_Unload(std::int16_t& cancel);
+  void Form_KeyDown(std::int16_t keyCode, std::int16_t shift);
+  void Button_Click(std::int16_t index);
+  void CheckDevice();
+
+  // The view calls this once when its window closes, whoever closed it. A close by the operator
+  // also ends the program.
+  void WindowClosed(bool byOperator);
+
+  // The program's exit status: 0 unless a start-up check or a link failure ended it.
+  int ExitStatus() const { return exitStatus_; }
+
+ private:
+  void ShowStartState();
+  void ShowCompletion();
+  void FailLink();
+  void EndProgram(int status);
+
+  FormView& view_;
+  int exitStatus_ = 0;
+};
+
+}  // namespace qvx

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "update/update_view.h"
+
+namespace qvx::qt {
+
+// The message as a modal box with an OK button; returns once the operator pressed it.
+void ShowMessageBox(const Message& message);
+
+}  // namespace qvx::qt
