@@ -11,8 +11,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// Some platforms' sleeps wake up to a millisecond early; a timeout must not end before its time.
 void SleepUntil(std::chrono::steady_clock::time_point moment) {
-  if (moment > std::chrono::steady_clock::now()) std::this_thread::sleep_until(moment);
+  while (moment > std::chrono::steady_clock::now()) std::this_thread::sleep_until(moment);
 }
 
 }  // namespace
