@@ -76,55 +76,60 @@ DropIn& Instance() {
 
 }  // namespace
 
+// The exports are listed in dropin.def on Windows and dropin.map elsewhere.
+#ifdef _WIN32
+#define QVX_EXPORT extern "C"
+#else
 #define QVX_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 using qvx::DWORD;
 using qvx::FT_HANDLE;
 using qvx::FT_STATUS;
 
-QVX_EXPORT FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
+QVX_EXPORT FT_STATUS QVX_FTAPI FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
   DropIn& d = Instance();
   const std::lock_guard guard(d.lock);
   return d.board.FT_OpenEx(static_cast<const char*>(arg), flags, handle);
 }
 
-QVX_EXPORT FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) {
+QVX_EXPORT FT_STATUS QVX_FTAPI FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) {
   DropIn& d = Instance();
   const std::lock_guard guard(d.lock);
   return d.board.FT_SetTimeouts(handle, readMs, writeMs);
 }
 
-QVX_EXPORT FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, unsigned char ms) {
+QVX_EXPORT FT_STATUS QVX_FTAPI FT_SetLatencyTimer(FT_HANDLE handle, unsigned char ms) {
   DropIn& d = Instance();
   const std::lock_guard guard(d.lock);
   return d.board.FT_SetLatencyTimer(handle, ms);
 }
 
-QVX_EXPORT FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DWORD outSize) {
+QVX_EXPORT FT_STATUS QVX_FTAPI FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DWORD outSize) {
   DropIn& d = Instance();
   const std::lock_guard guard(d.lock);
   return d.board.FT_SetUSBParameters(handle, inSize, outSize);
 }
 
-QVX_EXPORT FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) {
+QVX_EXPORT FT_STATUS QVX_FTAPI FT_Purge(FT_HANDLE handle, DWORD mask) {
   DropIn& d = Instance();
   const std::lock_guard guard(d.lock);
   return d.board.FT_Purge(handle, mask);
 }
 
-QVX_EXPORT FT_STATUS FT_Write(FT_HANDLE handle, void* data, DWORD count, DWORD* written) {
+QVX_EXPORT FT_STATUS QVX_FTAPI FT_Write(FT_HANDLE handle, void* data, DWORD count, DWORD* written) {
   DropIn& d = Instance();
   const std::lock_guard guard(d.lock);
   return d.board.FT_Write(handle, data, count, written);
 }
 
-QVX_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) {
+QVX_EXPORT FT_STATUS QVX_FTAPI FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) {
   DropIn& d = Instance();
   const std::lock_guard guard(d.lock);
   return d.board.FT_Read(handle, data, count, read);
 }
 
-QVX_EXPORT FT_STATUS FT_Close(FT_HANDLE handle) {
+QVX_EXPORT FT_STATUS QVX_FTAPI FT_Close(FT_HANDLE handle) {
   DropIn& d = Instance();
   const std::lock_guard guard(d.lock);
   const FT_STATUS status = d.board.FT_Close(handle);

@@ -2,11 +2,19 @@
 
 #include <cstdint>
 
+// The vendor library's calling convention, for its exports and for calls into it.
+#ifdef _WIN32
+#define QVX_FTAPI __stdcall
+#else
+#define QVX_FTAPI
+#endif
+
 // The eight driver calls the link needs, as one seam. Providers: the vendor library loaded by
 // name, libftdi1, the virtual board and the tests' scripted fake.
 namespace qvx {
 
-// The vendor's types on 64-bit Linux: the handle is a pointer, statuses and counts are 32-bit.
+// The vendor's types on 64-bit Linux and Windows: the handle is a pointer, statuses and counts
+// are 32-bit.
 using FT_HANDLE = void*;
 using FT_STATUS = std::uint32_t;
 using DWORD = std::uint32_t;

@@ -12,9 +12,7 @@ namespace qvx {
 // A handle is the address of one of this provider's open devices.
 class FtdiLibrary : public D2xx {
  public:
-#if defined(_WIN32)
-  static constexpr const char* kLibraryName = "libftdi1.dll";
-#elif defined(__APPLE__)
+#if defined(__APPLE__)
   static constexpr const char* kLibraryName = "libftdi1.2.dylib";
 #else
   static constexpr const char* kLibraryName = "libftdi1.so.2";

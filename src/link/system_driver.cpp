@@ -1,13 +1,26 @@
 #include "link/system_driver.h"
 
-#include "link/ftdi_library.h"
 #include "link/vendor_library.h"
+#ifndef _WIN32
+#include "link/ftdi_library.h"
+#endif
 
 namespace qvx {
+namespace {
 
-SystemDriver::SystemDriver()
-    : SystemDriver({[]() -> std::unique_ptr<D2xx> { return VendorLibrary::Load(); },
-                    []() -> std::unique_ptr<D2xx> { return FtdiLibrary::Load(); }}) {}
+std::vector<SystemDriver::Loader> SystemLoaders() {
+  std::vector<SystemDriver::Loader> loaders{
+      []() -> std::unique_ptr<D2xx> { return VendorLibrary::Load(); }};
+#ifndef _WIN32
+  // On Windows the vendor's library is the driver; elsewhere libftdi1 stands in for it.
+  loaders.emplace_back([]() -> std::unique_ptr<D2xx> { return FtdiLibrary::Load(); });
+#endif
+  return loaders;
+}
+
+}  // namespace
+
+SystemDriver::SystemDriver() : SystemDriver(SystemLoaders()) {}
 
 SystemDriver::SystemDriver(std::vector<Loader> loaders) : loaders_(std::move(loaders)) {}
 

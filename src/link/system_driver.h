@@ -9,8 +9,8 @@
 namespace qvx {
 
 // The program's driver: at the first call it takes the first provider that loads, in order
-// the vendor's library, then libftdi1, and forwards every call to it. With none loaded an open
-// finds no device and every other call meets an invalid handle.
+// the vendor's library, then (not on Windows) libftdi1, and forwards every call to it. With none
+// loaded an open finds no device and every other call meets an invalid handle.
 class SystemDriver : public D2xx {
  public:
   using Loader = std::function<std::unique_ptr<D2xx>()>;

@@ -2,12 +2,6 @@
 
 #include "link/dynamic_library.h"
 
-#ifdef _WIN32
-#define QVX_FTAPI __stdcall
-#else
-#define QVX_FTAPI
-#endif
-
 namespace qvx {
 
 // The library's documented declarations, written out here: handles are pointers, statuses,
