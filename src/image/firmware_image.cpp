@@ -1,10 +1,17 @@
 #include "image/firmware_image.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "image/image_format.h"
 
 namespace qvx {
+
+bool IsPlainResourceName(std::string_view type) {
+  return !type.empty() && std::all_of(type.begin(), type.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+  });
+}
 
 FirmwareImage::FirmwareImage(ResourceLoader loader) : loader_(std::move(loader)) {}
 

@@ -24,6 +24,10 @@ inline constexpr std::int16_t kCommFailure = -2;  // block commands failed until
 using ResourceLoader =
     std::function<std::optional<std::vector<std::uint8_t>>(std::string_view type, int id)>;
 
+// The type names a loader looks up: letters and digits only, so that no name reaches outside its
+// own folder of Qt's resources or reads as a numbered standard type ("#3") on Windows.
+bool IsPlainResourceName(std::string_view type);
+
 // The three image arrays and the operations over them. OpResult, the result of the last long
 // operation, lives here because loading the image is the first of them; the engine built on this
 // class reports through the same variable.

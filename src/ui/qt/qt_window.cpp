@@ -12,39 +12,31 @@
 #include <QPushButton>
 #include <utility>
 
+#include "app/form_layout.h"
 #include "ui/qt/message_box.h"
 #include "ui/qt/resource_loader.h"
 
 namespace qvx::qt {
 namespace {
 
-// The layout in logical pixels: the design's twips divided by 15, widths rounded to even where
-// needed so that every group centres on x = 168 (the bitmap box, "Find Device", "Ok!", the bar,
-// the two labels, and "Flash Device" with "Abort Flash" as a pair).
-constexpr QRect kFindDeviceRect{107, 216, 122, 33};
-constexpr QRect kOkRect{132, 216, 72, 33};
-constexpr QRect kProgressBarRect{84, 218, 168, 29};
-constexpr QRect kPictureRect{86, 24, 164, 124};
-constexpr QRect kAbortFlashRect{187, 216, 98, 33};
-constexpr QRect kFlashDeviceRect{51, 216, 98, 33};
-constexpr QRect kStatusTextRect{35, 184, 266, 17};
-constexpr QRect kDeviceNameRect{36, 160, 264, 17};
-constexpr QSize kClientSize{336, 273};
+// Logical pixels, which Qt scales with the screen.
+constexpr QRect ToQRect(const Rect& r) {
+  return {r.left, r.top, r.width, r.height};
+}
 
-const char kProgressTip[] = "This bar shows the current progress of an operation.";
-
-QPushButton* MakeButton(QWidget* parent, const char* caption, const QRect& rect) {
-  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-  button->setGeometry(rect);
+QPushButton* MakeButton(QWidget* parent, qvx::Button index) {
+  const ButtonLayout& layout = LayoutOf(index);
+  auto* button = new QPushButton(QString::fromLatin1(layout.caption), parent);
+  button->setGeometry(ToQRect(layout.rect));
   // No Enter or Escape button in this window.
   button->setAutoDefault(false);
   button->setDefault(false);
   return button;
 }
 
-QLabel* MakeCentredLabel(QWidget* parent, const QRect& rect) {
+QLabel* MakeCentredLabel(QWidget* parent, const Rect& rect) {
   auto* label = new QLabel(parent);
-  label->setGeometry(rect);
+  label->setGeometry(ToQRect(rect));
   label->setAlignment(Qt::AlignCenter);
   label->setTextFormat(Qt::PlainText);
   return label;
@@ -56,33 +48,32 @@ std::size_t IndexOf(qvx::Button button) {
 
 }  // namespace
 
-QtWindow::QtWindow(D2xx& driver, ResourceLoader loader)
-    : form_(*this, driver, std::move(loader)) {
+QtWindow::QtWindow(D2xx& driver, ResourceLoader loader) : form_(*this, driver, std::move(loader)) {
   CreateControls();
-  setFixedSize(kClientSize);
+  setFixedSize(kClientWidth, kClientHeight);
   setWindowIcon(QIcon(QString::fromLatin1(kIconResource)));
 }
 
 void QtWindow::CreateControls() {
-  Button[IndexOf(qvx::Button::FindDevice)] = MakeButton(this, "Find Device", kFindDeviceRect);
-  Button[IndexOf(qvx::Button::Ok)] = MakeButton(this, "Ok!", kOkRect);
+  Button[IndexOf(qvx::Button::FindDevice)] = MakeButton(this, qvx::Button::FindDevice);
+  Button[IndexOf(qvx::Button::Ok)] = MakeButton(this, qvx::Button::Ok);
 
   ProgressBar = new QProgressBar(this);
-  ProgressBar->setGeometry(kProgressBarRect);
+  ProgressBar->setGeometry(ToQRect(kProgressBarRect));
   ProgressBar->setRange(0, 100);
   ProgressBar->setValue(0);
   ProgressBar->setTextVisible(false);
   ProgressBar->setToolTip(QString::fromLatin1(kProgressTip));
 
   Picture1 = new QLabel(this);
-  Picture1->setGeometry(kPictureRect);
+  Picture1->setGeometry(ToQRect(kPictureRect));
   Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   Picture1->setLineWidth(2);
   Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Picture1->setPixmap(QPixmap(QString::fromLatin1(kLogoResource)));
 
-  Button[IndexOf(qvx::Button::AbortFlash)] = MakeButton(this, "Abort Flash", kAbortFlashRect);
-  Button[IndexOf(qvx::Button::FlashDevice)] = MakeButton(this, "Flash Device", kFlashDeviceRect);
+  Button[IndexOf(qvx::Button::AbortFlash)] = MakeButton(this, qvx::Button::AbortFlash);
+  Button[IndexOf(qvx::Button::FlashDevice)] = MakeButton(this, qvx::Button::FlashDevice);
   StatusText = MakeCentredLabel(this, kStatusTextRect);
   DeviceName = MakeCentredLabel(this, kDeviceNameRect);
 
