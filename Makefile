@@ -4,6 +4,7 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 BENCH_BUILD ?= build-bench
+WIN_BUILD  ?= build-windows
 JOBS       ?= $(shell nproc)
 SUDO       := $(if $(filter 0,$(shell id -u)),,sudo)
 WERROR     := $(if $(filter true 1 yes,$(CI)),ON,OFF)
@@ -11,7 +12,9 @@ WERROR     := $(if $(filter true 1 yes,$(CI)),ON,OFF)
 PACKAGES := g++ make cmake ninja-build pkg-config git qt6-base-dev libftdi1-dev \
             libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth \
             xdotool imagemagick python3 \
-            dpkg-dev lintian file umockdev libumockdev-dev
+            dpkg-dev lintian file umockdev libumockdev-dev \
+            g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64 \
+            nsis
 
 # Sanitizer reports end the run; leaks count as reports.
 TEST_ENV := QT_QPA_PLATFORM=offscreen \
@@ -19,7 +22,11 @@ TEST_ENV := QT_QPA_PLATFORM=offscreen \
             UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
             LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
 
-.PHONY: all deps build test test-normal test-asan demo bench format clean
+# Wine keeps its prefix (about 700 MB) inside the Windows tree, away from the user's own; its
+# offers to install Mono and Gecko have no place in a test run.
+WINE_ENV := WINEPREFIX=$(abspath $(WIN_BUILD))/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+
+.PHONY: all deps build test test-normal test-asan test-windows windows demo bench format clean
 
 # On a loaded machine a program under Xvfb now and then cannot make its first connection to the
 # server; the tests that start an X server (label x11) get one more try, the others none.
@@ -51,7 +58,7 @@ build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Lint builds the normal tree too, so it runs after the tests, never beside them under make -j.
-test: test-normal test-asan
+test: test-normal test-asan test-windows
 	$(MAKE) lint fuzz-smoke
 
 test-normal: deps $(BUILD)/build.ninja
@@ -61,6 +68,25 @@ test-normal: deps $(BUILD)/build.ninja
 test-asan: deps $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	$(call run-tests,$(ASAN_BUILD))
+
+# The Windows programs, cross-built with MinGW-w64, and their installer and zip.
+$(WIN_BUILD)/build.ninja: | deps
+	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DQVX_WERROR=$(WERROR)
+
+windows: deps $(WIN_BUILD)/build.ninja
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	cd $(WIN_BUILD) && cpack
+
+# The Windows tests under Wine, with no display but the one a test starts itself. ctest waits
+# for every process that holds a test's output, and Wine's session processes (wineserver and
+# its services) inherit it from whatever starts them: so the session starts before the tests and
+# ends after them.
+test-windows: windows
+	env -u DISPLAY $(WINE_ENV) wineserver -p </dev/null >/dev/null 2>&1
+	env -u DISPLAY $(WINE_ENV) wine wineboot </dev/null >/dev/null 2>&1
+	cd $(WIN_BUILD) && env -u DISPLAY -u WAYLAND_DISPLAY $(WINE_ENV) ctest --output-on-failure \
+	  -j $(JOBS); status=$$?; env $(WINE_ENV) wineserver -k; exit $$status
 
 # The program against the drop-in virtual board, at a pace a person can follow.
 demo: build
@@ -84,7 +110,7 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(WIN_BUILD)
 
 # `make install` honours DESTDIR; PREFIX=/usr puts the udev rule where udev reads it.
 PREFIX        ?= /usr/local

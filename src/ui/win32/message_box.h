@@ -1,0 +1,13 @@
+#pragma once
+
+#include <windows.h>
+
+#include "update/update_view.h"
+
+namespace qvx::win32 {
+
+// The message as the platform's modal box with an OK button; returns once the operator pressed
+// it. An application-modal box disables its owner, when there is one.
+void ShowMessageBox(HWND owner, const Message& message);
+
+}  // namespace qvx::win32

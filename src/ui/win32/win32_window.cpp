@@ -1,0 +1,274 @@
+#include "ui/win32/win32_window.h"
+
+#include <commctrl.h>
+
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#include "ui/win32/message_box.h"
+#include "ui/win32/resource_ids.h"
+#include "ui/win32/wide_text.h"
+
+namespace qvx::win32 {
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"fmStart";
+// A fixed border: the operator cannot resize the window.
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+// Button ids stay clear of IDOK and IDCANCEL, which the dialog manager sends for Enter and
+// Escape: this window has no default or cancel button.
+constexpr int kFirstButtonId = 100;
+constexpr int kLongestPath = 32768;
+
+std::size_t IndexOf(qvx::Button button) {
+  return static_cast<std::size_t>(button);
+}
+
+// The state of the shift keys as the form's key handler takes it: 1 Shift, 2 Ctrl, 4 Alt.
+std::int16_t ShiftState() {
+  std::int16_t state = 0;
+  if (GetKeyState(VK_SHIFT) < 0) state |= 1;
+  if (GetKeyState(VK_CONTROL) < 0) state |= 2;
+  if (GetKeyState(VK_MENU) < 0) state |= 4;
+  return state;
+}
+
+void SetText(HWND control, const std::string& text) {
+  SetWindowTextW(control, Wide(text).c_str());
+}
+
+}  // namespace
+
+Win32Window::Win32Window(HINSTANCE instance, D2xx& driver, ResourceLoader loader)
+    : instance_(instance), form_(*this, driver, std::move(loader)) {
+  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
+                                      ICC_PROGRESS_CLASS | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  WNDCLASSEXW type{};
+  type.cbSize = sizeof(type);
+  type.lpfnWndProc = &Win32Window::Procedure;
+  type.hInstance = instance_;
+  type.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  type.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  type.lpszClassName = kWindowClass;
+  // The icon group's image for each size.
+  const auto icon = [this](int size) {
+    return static_cast<HICON>(
+        LoadImageW(instance_, MAKEINTRESOURCEW(QVX_ICON_GROUP), IMAGE_ICON, size, size, LR_SHARED));
+  };
+  type.hIcon = icon(GetSystemMetrics(SM_CXICON));
+  type.hIconSm = icon(GetSystemMetrics(SM_CXSMICON));
+  RegisterClassExW(&type);
+
+  RECT frame{0, 0, kClientWidth, kClientHeight};
+  AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
+  // Hidden until the start-up checks have passed; the form shows it.
+  window_ = CreateWindowExW(0, kWindowClass, L"", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                            frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                            instance_, this);
+  CreateControls();
+}
+
+Win32Window::~Win32Window() {
+  if (window_ != nullptr) DestroyWindow(window_);
+  if (logo_ != nullptr) DeleteObject(logo_);
+}
+
+HWND Win32Window::CreateControl(const wchar_t* type, const std::string& text, DWORD style,
+                                DWORD extendedStyle, const Rect& rect, int id) {
+  HWND control = CreateWindowExW(
+      extendedStyle, type, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, rect.left, rect.top,
+      rect.width, rect.height, window_, reinterpret_cast<HMENU>(INT_PTR{id}), instance_, nullptr);
+  // The platform's default dialog font; no control sets one of its own.
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+               FALSE);
+  return control;
+}
+
+void Win32Window::CreateControls() {
+  const auto button = [this](qvx::Button index) {
+    const ButtonLayout& layout = LayoutOf(index);
+    Button[IndexOf(index)] =
+        CreateControl(WC_BUTTONW, layout.caption, WS_TABSTOP | BS_PUSHBUTTON, 0, layout.rect,
+                      kFirstButtonId + static_cast<int>(index));
+  };
+  button(qvx::Button::FindDevice);
+  button(qvx::Button::Ok);
+
+  ProgressBar = CreateControl(PROGRESS_CLASSW, "", 0, 0, kProgressBarRect, 0);
+  SendMessageW(ProgressBar, PBM_SETRANGE32, 0, 100);
+  AddProgressTip();
+
+  // The logo at the top-left corner inside a 2-pixel sunken border.
+  Picture1 = CreateControl(WC_STATICW, "", SS_BITMAP, WS_EX_CLIENTEDGE, kPictureRect, 0);
+  logo_ = static_cast<HBITMAP>(
+      LoadImageW(instance_, MAKEINTRESOURCEW(QVX_LOGO_BITMAP), IMAGE_BITMAP, 0, 0, 0));
+  SendMessageW(Picture1, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(logo_));
+  // Setting a bitmap shrinks the control to the bitmap, border and all; the box keeps its size.
+  SetWindowPos(Picture1, nullptr, 0, 0, kPictureRect.width, kPictureRect.height,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+  button(qvx::Button::AbortFlash);
+  button(qvx::Button::FlashDevice);
+  StatusText = CreateControl(WC_STATICW, "", SS_CENTER, 0, kStatusTextRect, 0);
+  DeviceName = CreateControl(WC_STATICW, "", SS_CENTER, 0, kDeviceNameRect, 0);
+
+  // Tab order "Ok!", "Abort Flash", the logo, "Find Device", the bar, "Flash Device", the device
+  // line, the status line: the order of the children. Of these only the buttons take the focus.
+  const std::array<HWND, 8> tabOrder{Button[IndexOf(qvx::Button::Ok)],
+                                     Button[IndexOf(qvx::Button::AbortFlash)],
+                                     Picture1,
+                                     Button[IndexOf(qvx::Button::FindDevice)],
+                                     ProgressBar,
+                                     Button[IndexOf(qvx::Button::FlashDevice)],
+                                     DeviceName,
+                                     StatusText};
+  for (HWND control : tabOrder) {
+    SetWindowPos(control, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
+}
+
+void Win32Window::AddProgressTip() {
+  HWND tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_,
+                             nullptr, instance_, nullptr);
+  std::wstring text = Wide(kProgressTip);
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof(tool);
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = window_;
+  tool.uId = reinterpret_cast<UINT_PTR>(ProgressBar);
+  tool.lpszText = text.data();  // copied by the tooltip
+  SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+LRESULT CALLBACK Win32Window::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+  return self->Handle(window, message, wParam, lParam);
+}
+
+LRESULT Win32Window::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND: {
+      const int index = LOWORD(wParam) - kFirstButtonId;
+      if (HIWORD(wParam) == BN_CLICKED && lParam != 0 && index >= 0 && index < kButtonCount) {
+        form_.Button_Click(static_cast<std::int16_t>(index));
+      }
+      return 0;
+    }
+    case WM_CLOSE:
+      // Every close the operator asks for is accepted, also in the middle of an update.
+      closedByOperator_ = true;
+      DestroyWindow(window);
+      return 0;
+    case WM_DESTROY:
+      closed_ = true;
+      form_.WindowClosed(closedByOperator_);
+      return 0;
+    case WM_NCDESTROY:
+      window_ = nullptr;
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void Win32Window::Dispatch(MSG& message) {
+  if (message.message == WM_KEYDOWN && window_ != nullptr &&
+      (message.hwnd == window_ || IsChild(window_, message.hwnd) != FALSE)) {
+    form_.Form_KeyDown(static_cast<std::int16_t>(message.wParam), ShiftState());
+  }
+  // Tab moves between the buttons, Space presses the focused one.
+  if (window_ != nullptr && IsDialogMessageW(window_, &message) != FALSE) return;
+  TranslateMessage(&message);
+  DispatchMessageW(&message);
+}
+
+int Win32Window::Run() {
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) Dispatch(message);
+  return form_.ExitStatus();
+}
+
+int Win32Window::ProgressValue() const {
+  return static_cast<int>(SendMessageW(ProgressBar, PBM_GETPOS, 0, 0));
+}
+
+void Win32Window::SetProgressValue(int value) {
+  SendMessageW(ProgressBar, PBM_SETPOS, static_cast<WPARAM>(value), 0);
+}
+
+void Win32Window::SetProgressMaximum(int maximum) {
+  SendMessageW(ProgressBar, PBM_SETRANGE32, 0, maximum);
+}
+
+void Win32Window::SetProgressVisible(bool visible) {
+  ShowWindow(ProgressBar, visible ? SW_SHOW : SW_HIDE);
+}
+
+void Win32Window::SetButtonVisible(qvx::Button button, bool visible) {
+  ShowWindow(Button.at(IndexOf(button)), visible ? SW_SHOW : SW_HIDE);
+}
+
+void Win32Window::SetStatusText(const std::string& text) {
+  SetText(StatusText, text);
+}
+
+void Win32Window::ProcessMessages() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != FALSE) {
+    if (message.message == WM_QUIT) {
+      // The program is ending: the quit belongs to the event loop this update runs inside.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    Dispatch(message);
+  }
+}
+
+void Win32Window::ShowMessage(const Message& message) {
+  // Owned by the window while it is on the screen, so that an application-modal box blocks it.
+  HWND owner = window_ != nullptr && IsWindowVisible(window_) != FALSE ? window_ : nullptr;
+  ShowMessageBox(owner, message);
+}
+
+void Win32Window::SetCaption(const std::string& caption) {
+  SetText(window_, caption);
+}
+
+void Win32Window::SetDeviceName(const std::string& text) {
+  SetText(DeviceName, text);
+}
+
+void Win32Window::Show() {
+  ShowWindow(window_, SW_SHOWNORMAL);
+}
+
+void Win32Window::Close() {
+  if (window_ != nullptr) DestroyWindow(window_);
+}
+
+void Win32Window::EndProgram(int status) {
+  // Ends the event loop once control returns to it; before it runs, WinMain returns the status.
+  PostQuitMessage(status);
+}
+
+bool Win32Window::AnotherInstanceRunning() {
+  return !instanceMutex_.TryAcquire();
+}
+
+std::string Win32Window::ProgramName() const {
+  std::vector<wchar_t> path(kLongestPath);
+  const DWORD length = GetModuleFileNameW(nullptr, path.data(), kLongestPath);
+  return Narrow(std::filesystem::path(std::wstring(path.data(), length)).stem().wstring());
+}
+
+}  // namespace qvx::win32
