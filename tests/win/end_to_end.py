@@ -1,19 +1,20 @@
 #!/usr/bin/env python3
-"""The Windows program under Wine and Xvfb: installed silently from its installer, then against
-the drop-in board Find Device, Flash Device, "Flash Complete!", a second instance refused, Ok!
-and a close, with the board's flash checked; then, with no driver library, its box. The operator
-is played from inside Wine (qvx-operator); the screenshots come from X."""
+# The Windows program under Wine and Xvfb: installed silently from its installer, then against
+# the drop-in board Find Device, Flash Device, "Flash Complete!", a second instance refused, Ok!
+# and a close, with the board's flash checked; then, with no driver library, its box. The
+# operator is played from inside Wine (qvx-operator); the screenshots come from X.
+#   end_to_end.py build=DIR dropin=DIR operator=EXE pack=EXE firmware=FILE out=DIR
 
-import argparse
 import glob
 import os
 import subprocess
 import sys
 import tempfile
 import time
+import types
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from xserver import SKIP, Failure, XServer, missing, wait_exit  # noqa: E402
+from xserver import Failure, XServer, wait_exit  # noqa: E402
 
 CAPTION = "Quorvex Updater v1.2"
 UNWRITTEN = range(6144, 8192)  # flash bytes of the addresses 3,072 to 4,095: no stage writes them
@@ -24,15 +25,14 @@ def run(a, x, work):
     wine = lambda *args: subprocess.run(["wine", *args], env=x.env, check=True)
     operate = lambda title, kind, text, act="": wine(a.operator, title, kind, text, act)
     shot = lambda name: x.screenshot(os.path.join(a.out, name + ".png"))
-    start = lambda env: subprocess.Popen(["wine", program], env=env)
 
     def ends(process, status, what):
         if wait_exit(process, what) != status:
             raise Failure("%s did not end with status %d" % (what, status))
 
     subprocess.run(["cpack", "-G", "NSIS", "-B", work], cwd=a.build, check=True, capture_output=True)
-    installer, = glob.glob(os.path.join(work, "quorvex-updater-*-win64.exe"))
-    wine(installer, "/S", "/D=" + at(work + "/installed"))
+    installer = glob.glob(os.path.join(work, "quorvex-updater-*-win64.exe"))[0]
+    wine(installer, "/S", "/D=" + at(work + "/installed"))  # silent, into that folder
     program = os.path.join(work, "installed", "quorvex-updater.exe")
     # One Wine desktop with frames and title bars, as large as the X screen, for both programs.
     for key, name, value in (("Explorer\\Desktops", "qvx", "640x480"),
@@ -42,7 +42,7 @@ def run(a, x, work):
 
     dump = os.path.join(work, "flash.bin")
     board = dict(x.env, WINEPATH=at(a.dropin), QVX_BOARD_TIMING="demo", QVX_BOARD_FLASH_OUT=at(dump))
-    process = start(board)
+    process = subprocess.Popen(["wine", program], env=board)
     for number, (kind, text, state) in enumerate((("Button", "Find Device", "start"),
                                                  ("Button", "Flash Device", "device-found"),
                                                  ("msctls_progress32", "", "flashing"),
@@ -52,14 +52,14 @@ def run(a, x, work):
         shot("%d-%s" % (number, state))
         if kind == "Button":
             operate(CAPTION, kind, text, "click")
-    second = start(board)
+    second = subprocess.Popen(["wine", program], env=board)
     operate("Quorvex Updater", "Static", "quorvex-updater already running! ")
     shot("5-already-running-box")
     operate("Quorvex Updater", "Button", "OK", "click")
     ends(second, 1, "the second instance")
     operate(CAPTION, "Button", "Ok!", "click")
     operate(CAPTION, "Button", "Find Device", "close")
-    ends(process, 0, "the program, closed,")
+    ends(process, 0, "the program closed by the operator")
 
     wine(a.pack, "unpack", at(a.firmware), at(work + "/image.bin"))
     with open(work + "/image.bin", "rb") as image, open(dump, "rb") as flash:
@@ -68,7 +68,7 @@ def run(a, x, work):
         if flash.read() != expected:
             raise Failure("the board's flash differs from the embedded image")
 
-    process = start(x.env)  # no FTD2XX.DLL on the search path
+    process = subprocess.Popen(["wine", program], env=x.env)  # no FTD2XX.DLL on the search path
     operate("USB Error!", "Static", "Quorvex hardware not found!")
     shot("7-hardware-not-found-box")
     operate("USB Error!", "Button", "OK", "click")
@@ -76,13 +76,7 @@ def run(a, x, work):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    for name in ("build", "dropin", "operator", "pack", "firmware", "out"):
-        parser.add_argument("--" + name, required=True)
-    args = parser.parse_args()
-    if missing():
-        print("skipped: not installed:", missing())
-        return SKIP
+    args = types.SimpleNamespace(**dict(arg.split("=", 1) for arg in sys.argv[1:]))
     os.makedirs(args.out, exist_ok=True)
     with tempfile.TemporaryDirectory() as work, XServer() as x:
         try:
