@@ -173,15 +173,27 @@ fuzz-smoke: deps $(FUZZ_BUILD)/build.ninja
 	$(call run-fuzzers,$(SMOKE_SECONDS))
 
 # clang-tidy over src/ and tools/ with the normal build's compile_commands.json (and the files
-# that build generates); cppcheck over the same files on their own, with Qt's macros known.
+# that build generates); the Windows window, and the Windows side of the library loader, with the
+# Windows tree's, as clang for MinGW-w64 (told where the posix-thread compiler keeps its C++
+# headers, which clang does not look for). cppcheck over all of them on their own, with Qt's and
+# Windows' macros known.
 LINT_FILES = $(shell git ls-files 'src/*.cpp' 'tools/*.cpp')
+WIN_LINT_FILES = $(shell git ls-files 'src/ui/win32/*.cpp') src/link/dynamic_library.cpp
+LINUX_LINT_FILES = $(filter-out $(shell git ls-files 'src/ui/win32/*.cpp'),$(LINT_FILES))
 
-lint: build
-	run-clang-tidy-14 -p $(BUILD) -quiet -j $(JOBS) $(addprefix $(CURDIR)/,$(LINT_FILES)) \
-	  > $(BUILD)/clang-tidy.log 2>&1 || { grep -E 'warning:|error:' -A3 $(BUILD)/clang-tidy.log; exit 1; }
-	@echo "clang-tidy: $(words $(LINT_FILES)) files, clean"
+define clang-tidy
+	run-clang-tidy-14 -p $(1) -quiet -j $(JOBS) $(3) $(addprefix $(CURDIR)/,$(2)) \
+	  > $(1)/clang-tidy.log 2>&1 || { grep -E 'warning:|error:' -A3 $(1)/clang-tidy.log; exit 1; }
+	@echo "clang-tidy ($(1)): $(words $(2)) files, clean"
+endef
+
+lint: build $(WIN_BUILD)/build.ninja
+	$(call clang-tidy,$(BUILD),$(LINUX_LINT_FILES))
+	inc=$$(x86_64-w64-mingw32-g++-posix -print-file-name=include)/c++ && \
+	$(call clang-tidy,$(WIN_BUILD),$(WIN_LINT_FILES),-extra-arg=--target=x86_64-w64-mingw32 \
+	  -extra-arg=-isystem$$inc -extra-arg=-isystem$$inc/x86_64-w64-mingw32)
 	@mkdir -p $(BUILD)/cppcheck
-	cppcheck --std=c++20 --language=c++ --library=qt -I src $(LINT_FILES) \
+	cppcheck --std=c++20 --language=c++ --library=qt --library=windows -I src $(LINT_FILES) \
 	  --enable=warning,performance,portability --inline-suppr --error-exitcode=1 -q -j $(JOBS) \
 	  --cppcheck-build-dir=$(BUILD)/cppcheck
 	@echo "cppcheck: clean"
