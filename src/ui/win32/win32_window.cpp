@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <filesystem>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -73,7 +74,6 @@ Win32Window::Win32Window(HINSTANCE instance, D2xx& driver, ResourceLoader loader
 
 Win32Window::~Win32Window() {
   if (window_ != nullptr) DestroyWindow(window_);
-  if (logo_ != nullptr) DeleteObject(logo_);
 }
 
 HWND Win32Window::CreateControl(const wchar_t* type, const std::string& text, DWORD style,
@@ -98,15 +98,13 @@ void Win32Window::CreateControls() {
   button(qvx::Button::Ok);
 
   ProgressBar = CreateControl(PROGRESS_CLASSW, "", 0, 0, kProgressBarRect, 0);
-  SendMessageW(ProgressBar, PBM_SETRANGE32, 0, 100);
   AddProgressTip();
 
-  // The logo at the top-left corner inside a 2-pixel sunken border.
-  Picture1 = CreateControl(WC_STATICW, "", SS_BITMAP, WS_EX_CLIENTEDGE, kPictureRect, 0);
-  logo_ = static_cast<HBITMAP>(
-      LoadImageW(instance_, MAKEINTRESOURCEW(QVX_LOGO_BITMAP), IMAGE_BITMAP, 0, 0, 0));
-  SendMessageW(Picture1, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(logo_));
-  // Setting a bitmap shrinks the control to the bitmap, border and all; the box keeps its size.
+  // The logo at the top-left corner inside a 2-pixel sunken border; the control loads the bitmap
+  // that its text "#<id>" names from the program's resources.
+  const std::string logo = std::string("#").append(std::to_string(QVX_LOGO_BITMAP));
+  Picture1 = CreateControl(WC_STATICW, logo, SS_BITMAP, WS_EX_CLIENTEDGE, kPictureRect, 0);
+  // Taking the bitmap shrank the control to it, border and all; the box keeps its size.
   SetWindowPos(Picture1, nullptr, 0, 0, kPictureRect.width, kPictureRect.height,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 

@@ -54,7 +54,6 @@ class Win32Window : public FormView {
 
   HINSTANCE instance_;
   HWND window_ = nullptr;
-  HBITMAP logo_ = nullptr;
 
   // The controls, in the order the window creates them.
   std::array<HWND, kButtonCount> Button{};
