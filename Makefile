@@ -83,6 +83,7 @@ windows: deps $(WIN_BUILD)/build.ninja
 # its services) inherit it from whatever starts them: so the session starts before the tests and
 # ends after them.
 test-windows: windows
+	mkdir -p $(WIN_BUILD)/wine
 	env -u DISPLAY $(WINE_ENV) wineserver -p </dev/null >/dev/null 2>&1
 	env -u DISPLAY $(WINE_ENV) wine wineboot </dev/null >/dev/null 2>&1
 	cd $(WIN_BUILD) && env -u DISPLAY -u WAYLAND_DISPLAY $(WINE_ENV) ctest --output-on-failure \
