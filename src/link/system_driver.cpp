@@ -63,4 +63,23 @@ FT_STATUS SystemDriver::FT_Close(FT_HANDLE handle) {
   return p != nullptr ? p->FT_Close(handle) : ft::INVALID_HANDLE;
 }
 
+FT_STATUS SystemDriver::FT_CreateDeviceInfoList(DWORD* count) {
+  D2xx* p = Loaded();
+  return p != nullptr ? p->FT_CreateDeviceInfoList(count) : ft::NOT_SUPPORTED;
+}
+
+FT_STATUS SystemDriver::FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id,
+                                               DWORD* locId, void* serialNumber, void* description,
+                                               FT_HANDLE* handle) {
+  D2xx* p = Loaded();
+  return p != nullptr ? p->FT_GetDeviceInfoDetail(index, flags, type, id, locId, serialNumber,
+                                                  description, handle)
+                      : ft::NOT_SUPPORTED;
+}
+
+Obstacle SystemDriver::OpenObstacle(DWORD index) {
+  D2xx* p = Loaded();
+  return p != nullptr ? p->OpenObstacle(index) : Obstacle::Unknown;
+}
+
 }  // namespace qvx

@@ -30,6 +30,11 @@ class SystemDriver : public D2xx {
   FT_STATUS FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) override;
   FT_STATUS FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) override;
   FT_STATUS FT_Close(FT_HANDLE handle) override;
+  FT_STATUS FT_CreateDeviceInfoList(DWORD* count) override;
+  FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id, DWORD* locId,
+                                   void* serialNumber, void* description,
+                                   FT_HANDLE* handle) override;
+  Obstacle OpenObstacle(DWORD index) override;
 
  private:
   D2xx* Loaded();
