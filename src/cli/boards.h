@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/d2xx.h"
+
+namespace qvx::cli {
+
+inline constexpr char kBoardDescription[] = "Quorvex";
+
+// A device of the driver's list that may be a board: described as one, or a device whose
+// description could not be read.
+struct ListedDevice {
+  DWORD index = 0;  // in the driver's list
+  std::string serialNumber;
+  std::string description;  // empty when it could not be read
+  bool inUse = false;       // some process holds it open
+
+  bool IsBoard() const { return description == kBoardDescription; }
+};
+
+// Every such device; nothing when the driver cannot enumerate, and then the one board is
+// opened by its description.
+std::optional<std::vector<ListedDevice>> ListDevices(D2xx& driver);
+
+// Why the device could not be opened, in words, and what to do about it.
+std::string OpenAdvice(D2xx& driver, const ListedDevice& device);
+
+}  // namespace qvx::cli
