@@ -70,6 +70,7 @@ void BoardJob::Finish(int status, std::string result, std::string message) {
   outcome_.message = std::move(message);
   outcome_.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  view_.Ended(outcome_.result);
 }
 
 // ReadRegion ends early on a link that failed for good, or at the interrupt.

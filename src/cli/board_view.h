@@ -25,6 +25,8 @@ class BoardView : public UpdateView {
   // names the stage the engine is in.
   void Expect(int blocks, std::string activity = {});
   const std::optional<Message>& Failure() const { return failure_; }
+  // The board's last line of progress: what came of it.
+  void Ended(const std::string& result) { display_.End(line_, result); }
 
   int ProgressValue() const override;
   void SetProgressValue(int value) override;

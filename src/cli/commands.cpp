@@ -42,8 +42,8 @@ void Print(std::ostream& out, const Table& rows) {
   }
 }
 
-std::unique_ptr<BoardJob> MakeJob(Session& s, const std::string& serial) {
-  return std::make_unique<BoardJob>(s.driver, s.image, s.display, s.interrupted, s.log, serial);
+std::unique_ptr<BoardJob> MakeJob(Session& s, const std::string& serial, ProgressDisplay& display) {
+  return std::make_unique<BoardJob>(s.driver, s.image, display, s.interrupted, s.log, serial);
 }
 
 // Why the board could not be opened, in words, with the fix where one is known.
@@ -163,11 +163,12 @@ int List(Session& s) {
   Json unopened = Json::array();
   Table rows{{"SERIAL", "DESCRIPTION", "HARDWARE", "FIRMWARE", "UPDATE MODE"}};
   std::vector<std::string> problems;
+  ProgressDisplay none(s.err, ProgressDisplay::Style::Quiet);
   for (const ListedDevice& device : devices) {
     if (s.interrupted) return kInterrupted;
     std::string why;
     if (device.IsBoard()) {
-      const auto job = MakeJob(s, device.serialNumber);
+      const auto job = MakeJob(s, device.serialNumber, none);
       const bool usable = job->Open();
       const QVXModule& link = job->Board().Link;
       const bool answered = usable || job->Result().result != "not opened";
@@ -214,7 +215,8 @@ int Info(Session& s) {
   Listing listing;
   std::vector<std::string> chosen;
   if (const auto status = Choose(s, false, listing, chosen)) return *status;
-  const auto job = MakeJob(s, chosen.front());
+  ProgressDisplay none(s.err, ProgressDisplay::Style::Quiet);
+  const auto job = MakeJob(s, chosen.front(), none);
   const bool usable = job->Open() && job->LoadImage();
   job->Close();
   const Outcome& o = job->Result();
@@ -246,7 +248,7 @@ int Update(Session& s, bool verify) {
   std::vector<std::string> chosen;
   if (const auto status = Choose(s, true, listing, chosen)) return *status;
   std::vector<std::unique_ptr<BoardJob>> jobs;
-  for (const std::string& serial : chosen) jobs.push_back(MakeJob(s, serial));
+  for (const std::string& serial : chosen) jobs.push_back(MakeJob(s, serial, s.display));
 
   std::vector<BoardJob*> ready;
   for (const auto& job : jobs) {
@@ -289,7 +291,7 @@ int Dump(Session& s) {
   Listing listing;
   std::vector<std::string> chosen;
   if (const auto status = Choose(s, false, listing, chosen)) return *status;
-  const auto job = MakeJob(s, chosen.front());
+  const auto job = MakeJob(s, chosen.front(), s.display);
   if (job->Open()) job->Dump(file, s.options.force);
   job->Close();
   s.display.Finish();

@@ -12,6 +12,7 @@ namespace {
 // Often enough to look live, seldom enough that four boards cost nothing to draw.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr int kBarWidth = 24;
+constexpr std::size_t kActivityWidth = 12;
 constexpr int kBlockBytes = 4 * kBlockWords;
 constexpr int kBytesPerKiB = 1024;
 
@@ -39,14 +40,26 @@ void ProgressDisplay::Show(std::size_t line, const std::string& activity, int do
   l.activity = activity;
   l.done = done;
   l.total = total;
+  Changed(l, newActivity, now);
+}
+
+void ProgressDisplay::End(std::size_t line, const std::string& result) {
+  const std::lock_guard guard(lock_);
+  Line& l = lines_.at(line);
+  l.activity = result;
+  l.ended = true;
+  Changed(l, true, Clock::now());
+}
+
+void ProgressDisplay::Changed(const Line& line, bool newActivity, Clock::time_point now) {
   switch (style_) {
     case Style::Quiet:
       break;
     case Style::PerStage:
-      if (newActivity) out_.Write(l.board + ": " + activity + "\n");
+      if (newActivity) out_.Write(line.board + ": " + line.activity + "\n");
       break;
     case Style::InPlace:
-      if (now - lastDraw_ >= kRedrawInterval || done == total) Draw(now);
+      if (newActivity || now - lastDraw_ >= kRedrawInterval) Draw(now);
       break;
   }
 }
@@ -70,19 +83,20 @@ std::string ProgressDisplay::Render(const Line& line, Clock::time_point now) con
   std::size_t boardWidth = 0;
   for (const Line& l : lines_) boardWidth = std::max(boardWidth, l.board.size());
   std::string text = line.board + std::string(boardWidth - line.board.size(), ' ') + "  ";
-  if (line.total == 0) return text + "waiting";
-  char figures[96];
-  const int percent = line.done * 100 / line.total;
-  const int leftSeconds =
-      line.done == 0 ? 0
-                     : static_cast<int>(std::chrono::duration<double>(now - line.start).count() *
-                                        (line.total - line.done) / line.done);
-  std::snprintf(figures, sizeof figures, " %3d%%  %4d/%d KiB  %d:%02d left", percent,
-                line.done * kBlockBytes / kBytesPerKiB, line.total * kBlockBytes / kBytesPerKiB,
-                leftSeconds / 60, leftSeconds % 60);
+  if (line.total == 0) return text + (line.activity.empty() ? "waiting" : line.activity);
   std::string activity = line.activity;
-  activity.resize(std::max<std::size_t>(activity.size(), 12), ' ');
-  return text + activity + " " + Bar(line.done, line.total) + figures;
+  activity.resize(std::max<std::size_t>(activity.size(), kActivityWidth), ' ');
+  text += activity + " " + Bar(line.done, line.total);
+  char figures[64];
+  std::snprintf(figures, sizeof figures, " %3d%%  %4d/%d KiB", line.done * 100 / line.total,
+                line.done * kBlockBytes / kBytesPerKiB, line.total * kBlockBytes / kBytesPerKiB);
+  text += figures;
+  if (line.ended || line.done == 0) return text;
+  // What is left at the pace so far.
+  const auto left = static_cast<int>(std::chrono::duration<double>(now - line.start).count() *
+                                     (line.total - line.done) / line.done);
+  std::snprintf(figures, sizeof figures, "  %d:%02d left", left / 60, left % 60);
+  return text + figures;
 }
 
 }  // namespace qvx::cli

@@ -23,6 +23,8 @@ class ProgressDisplay {
   std::size_t Add(std::string board);
   // At every block: what the board is doing, and how many of its blocks are done.
   void Show(std::size_t line, const std::string& activity, int done, int total);
+  // When the board is done with: what came of it.
+  void End(std::size_t line, const std::string& result);
   // After the last block of every board, so that the final picture stays.
   void Finish();
 
@@ -34,8 +36,10 @@ class ProgressDisplay {
     int done = 0;
     int total = 0;
     Clock::time_point start;
+    bool ended = false;
   };
 
+  void Changed(const Line& line, bool newActivity, Clock::time_point now);
   void Draw(Clock::time_point now);
   std::string Render(const Line& line, Clock::time_point now) const;
 
