@@ -28,7 +28,7 @@ int StageBlocks(std::uint8_t major, std::uint8_t minor, int passes) {
 RegionDifference Compare(const Core& core, const Stage& stage) {
   RegionDifference difference{std::string(stage.step)};
   for (std::int32_t block = 0; block < stage.Blocks(); ++block) {
-    const auto begin = static_cast<std::ptrdiff_t>(stage.ImageOffset() + block * kBlockBytes);
+    const std::ptrdiff_t begin = stage.ImageOffset() + block * kBlockBytes;
     const auto read = core.ImageBuffer.begin() + begin;
     const auto [differs, unused] =
         std::mismatch(read, read + kBlockBytes, core.ReferenceImage.begin() + begin);

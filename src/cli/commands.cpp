@@ -248,6 +248,7 @@ int Update(Session& s, bool verify) {
   std::vector<std::string> chosen;
   if (const auto status = Choose(s, true, listing, chosen)) return *status;
   std::vector<std::unique_ptr<BoardJob>> jobs;
+  jobs.reserve(chosen.size());
   for (const std::string& serial : chosen) jobs.push_back(MakeJob(s, serial, s.display));
 
   std::vector<BoardJob*> ready;
@@ -270,6 +271,7 @@ int Update(Session& s, bool verify) {
 
   // One thread per board, each with its own link and engine; no board waits for another.
   std::vector<std::thread> threads;
+  threads.reserve(ready.size());
   for (BoardJob* job : ready) {
     threads.emplace_back([job, verify] { verify ? job->Verify() : job->Flash(); });
   }

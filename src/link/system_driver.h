@@ -10,7 +10,8 @@ namespace qvx {
 
 // The program's driver: at the first call it takes the first provider that loads, in order
 // the vendor's library, then libftdi1, and forwards every call to it. With none loaded an open
-// finds no device and every other call meets an invalid handle.
+// finds no device and every other call meets an invalid handle. The first call belongs on one
+// thread; after it, calls from several threads are as safe as the provider makes them.
 class SystemDriver : public D2xx {
  public:
   using Loader = std::function<std::unique_ptr<D2xx>()>;
