@@ -1,6 +1,6 @@
 #include "board/board_rack.h"
 
-#include <cstdio>
+#include <algorithm>
 
 namespace qvx::board {
 
@@ -12,9 +12,9 @@ BoardRack::BoardRack(std::size_t boards) {
 }
 
 std::string BoardRack::SerialNumberOf(std::size_t index) {
-  char serial[ft::SERIAL_NUMBER_SIZE];
-  std::snprintf(serial, sizeof serial, "QVX%05zu", index + 1);
-  return serial;
+  constexpr std::size_t kDigits = 5;
+  const std::string number = std::to_string(index + 1);
+  return "QVX" + std::string(kDigits - std::min(kDigits, number.size()), '0') + number;
 }
 
 template <typename Call>

@@ -6,9 +6,10 @@
 //   QVX_BOARD_TIMING     off | fullspeed | demo (default demo)
 //   QVX_BOARD_HARDWARE   hardware version byte, e.g. 0x21
 //   QVX_BOARD_FIRMWARE   firmware version byte, e.g. 0x11
-//   QVX_BOARD_FLASH_IN   file whose bytes preload every board's flash (at most 65,536)
-//   QVX_BOARD_FLASH_OUT  file a board's flash is written to at every successful FT_Close; with
-//                        several boards, that name followed by "." and the serial number
+//   QVX_BOARD_FLASH_IN   file whose bytes preload the flash (at most 65,536)
+//   QVX_BOARD_FLASH_OUT  file the flash is written to at every successful FT_Close
+//   With several boards, each board's file is that name followed by "." and its serial number;
+//   with both set to one name, the boards keep their flash from one process to the next.
 //   QVX_BOARD_ABSENT     1: no board attached, opening fails
 
 #include <cstdint>
@@ -70,20 +71,21 @@ struct DropIn {
   BoardRack rack;
 
   DropIn() : rack(BoardsFrom(Env("QVX_BOARDS"))) {
+    const bool several = rack.Size() > 1;
+    const auto fileOf = [several](const std::string& name, const VirtualBoard& board) {
+      return several ? name + "." + board.SerialNumber() : name;
+    };
     const std::string in = Env("QVX_BOARD_FLASH_IN");
     for (std::size_t i = 0; i < rack.Size(); ++i) {
       VirtualBoard& board = rack.Board(i);
       board.SetTiming(TimingFrom(Env("QVX_BOARD_TIMING")));
       board.SetVersions(ByteFrom(Env("QVX_BOARD_HARDWARE"), 0x21),
                         ByteFrom(Env("QVX_BOARD_FIRMWARE"), 0x11));
-      if (!in.empty()) Preload(board, in);
+      if (!in.empty()) Preload(board, fileOf(in, board));
       board.SetAttached(Env("QVX_BOARD_ABSENT") != "1");
     }
     if (const std::string out = Env("QVX_BOARD_FLASH_OUT"); !out.empty()) {
-      const bool several = rack.Size() > 1;
-      rack.OnClose([out, several](VirtualBoard& board) {
-        Dump(board, several ? out + "." + board.SerialNumber() : out);
-      });
+      rack.OnClose([out, fileOf](VirtualBoard& board) { Dump(board, fileOf(out, board)); });
     }
   }
 };
