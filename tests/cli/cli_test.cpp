@@ -1,6 +1,7 @@
 // The command line in-process, against a rack of virtual boards.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -27,7 +28,10 @@ constexpr std::size_t kHoleBytes = 2048;
 
 class Cli : public ::testing::Test {
  protected:
-  Cli() { InterruptFlag() = false; }
+  Cli() {
+    InterruptFlag() = false;
+    fs::create_directories(dir_);
+  }
   ~Cli() override { fs::remove_all(dir_); }
 
   // Only the first n boards are attached.
@@ -39,17 +43,11 @@ class Cli : public ::testing::Test {
     err_.str("");
     return cli::Run(args, {rack_, LoadEmbeddedFirmware, out_, err_, false, InterruptFlag()});
   }
-  std::string File(const std::string& name, const Bytes& bytes) {
-    fs::create_directories(dir_);
-    std::ofstream(dir_ / name, std::ios::binary)
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string File(const std::string& name, const Bytes& bytes) const {
+    std::ofstream(Path(name), std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
-    return (dir_ / name).string();
-  }
-  static Bytes PlainImage() {
-    FirmwareImage image(LoadEmbeddedFirmware);
-    image.ImageResourceId = kImageResourceId;
-    image.LoadFirmwareImage();
-    return image.ImageBuffer;
+    return Path(name);
   }
 
   board::BoardRack rack_{4};
@@ -61,8 +59,7 @@ class Cli : public ::testing::Test {
 // One board through a session; each step sees what the earlier ones left.
 TEST_F(Cli, EachCommandOnOneBoard) {
   Attach(1);
-  const std::string dump = (dir_ / "dump.bin").string();
-  fs::create_directories(dir_);
+  const std::string dump = Path("dump.bin");
   struct Step {
     std::vector<std::string> args;
     int status;
@@ -91,7 +88,7 @@ TEST_F(Cli, EachCommandOnOneBoard) {
 
 TEST_F(Cli, FourBoardsOneWithAPersistentFault) {
   rack_.Board(2).CorruptReadBack(2 * 0x2400 + 6, /*persistent=*/true);
-  ASSERT_EQ(Run({"flash", "--all", "--json"}), 1);
+  ASSERT_EQ(Run({"flash", "--all", "--json", "--log", Path("log")}), 1);
   const auto json = nlohmann::json::parse(out_.str());
   EXPECT_EQ(json["status"], 1);
   EXPECT_EQ(json["image"], "1.6");
@@ -105,6 +102,12 @@ TEST_F(Cli, FourBoardsOneWithAPersistentFault) {
               i == 2 ? "Step 1 - Device verify error!  Data is corrupted!  Re-try update!" : "");
     EXPECT_EQ(board["firmwareAfter"], i == 2 ? "" : "1.6");
     EXPECT_TRUE(board["seconds"].is_number());
+  }
+  std::stringstream log;
+  log << std::ifstream(Path("log")).rdbuf();
+  for (const char* line : {" QVX00003 Step 1 at 0x2000: attempt 50 of 50 failed\n",
+                           " QVX00001 EX 0x042C\n", " QVX00004 purge\n"}) {
+    EXPECT_NE(log.str().find(line), std::string::npos) << line;
   }
 }
 
@@ -121,12 +124,10 @@ TEST_F(Cli, VerifyNamesTheFirstChangedAddress) {
 TEST_F(Cli, DumpThenFlashOfTheDumpRestoresTheBoard) {
   Attach(1);
   Bytes& flash = rack_.Board(0).Flash();
-  for (std::size_t i = 0; i < flash.size(); ++i)
-    flash[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+  std::generate(flash.begin(), flash.end(), std::mt19937{7});
   std::fill_n(flash.begin() + kHoleStart, kHoleBytes, 0xFF);
   const Bytes original = flash;
-  const std::string dump = (dir_ / "board.bin").string();
-  fs::create_directories(dir_);
+  const std::string dump = Path("board.bin");
   ASSERT_EQ(Run({"dump", dump, "--serial", "QVX00001"}), 0) << err_.str();
   std::fill(flash.begin(), flash.end(), 0xFF);
   ASSERT_EQ(Run({"flash", "--image", dump}), 0) << err_.str();
@@ -134,18 +135,17 @@ TEST_F(Cli, DumpThenFlashOfTheDumpRestoresTheBoard) {
 }
 
 TEST_F(Cli, BadImageFilesTouchNoBoard) {
-  Bytes noSignature = PlainImage();
-  noSignature[1] = 'w';
-  Bytes byte4 = PlainImage();
+  Bytes byte4(kImageSize);
+  byte4[0] = 'F';
+  byte4[1] = 'W';
   byte4[4] = 1;
-  fs::create_directories(dir_);
   for (const auto& [path, rule] : std::vector<std::pair<std::string, std::string>>{
-           {(dir_ / "missing.bin").string(), "no such file"},
+           {Path("missing.bin"), "no such file"},
            {dir_.string(), "not a regular file"},
            {File("short.bin", Bytes(10)),
             "10 bytes, but a firmware file is a container of 262176 "
             "bytes or a plain image of 65544 bytes"},
-           {File("fw.bin", noSignature), "the image does not start with \"FW\""},
+           {File("fw.bin", Bytes(kImageSize)), "the image does not start with \"FW\""},
            {File("byte4.bin", byte4), "byte 4 of the image is not 0"},
        }) {
     EXPECT_EQ(Run({"flash", "--image", path}), 2);
