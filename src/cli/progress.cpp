@@ -18,8 +18,11 @@ constexpr int kBytesPerKiB = 1024;
 
 std::string Bar(int done, int total) {
   const int filled = total > 0 ? done * kBarWidth / total : 0;
-  return "[" + std::string(static_cast<std::size_t>(filled), '#') +
-         std::string(static_cast<std::size_t>(kBarWidth - filled), '-') + "]";
+  std::string bar(kBarWidth + 2, '-');
+  bar.front() = '[';
+  bar.back() = ']';
+  std::fill_n(bar.begin() + 1, filled, '#');
+  return bar;
 }
 
 }  // namespace
