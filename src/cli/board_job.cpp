@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <utility>
 
-#include "cli/boards.h"
 #include "cli/exit_status.h"
 #include "image/file_io.h"
 
@@ -52,10 +51,51 @@ std::string Describe(const RegionDifference& difference) {
 
 }  // namespace
 
+const char* ResultText(Result result) {
+  switch (result) {
+    case Result::Ok:
+      return "ok";
+    case Result::UpToDate:
+      return "up to date";
+    case Result::Skipped:
+      return "skipped";
+    case Result::Differs:
+      return "differs";
+    case Result::Failed:
+      return "failed";
+    case Result::NotOpened:
+      return "not opened";
+    case Result::NotInUpdateMode:
+      return "not in update mode";
+    case Result::Interrupted:
+      return "interrupted";
+  }
+  return "";
+}
+
+int ExitStatus(Result result) {
+  switch (result) {
+    case Result::Ok:
+    case Result::UpToDate:
+    case Result::Skipped:
+      return kSucceeded;
+    case Result::Differs:
+    case Result::Failed:
+      return kFailed;
+    case Result::NotOpened:
+    case Result::NotInUpdateMode:
+      return kNoBoard;
+    case Result::Interrupted:
+      return kInterrupted;
+  }
+  return kFailed;
+}
+
 BoardJob::BoardJob(D2xx& driver, ResourceLoader image, ProgressDisplay& display,
                    const std::atomic<bool>& interrupted, LinkLog& log,
                    const std::string& serialNumber)
-    : interrupted_(interrupted),
+    : driver_(driver),
+      interrupted_(interrupted),
       view_(serialNumber.empty() ? kBoardDescription : serialNumber, display, interrupted, log),
       core_(driver, view_, std::move(image)),
       start_(std::chrono::steady_clock::now()) {
@@ -64,36 +104,35 @@ BoardJob::BoardJob(D2xx& driver, ResourceLoader image, ProgressDisplay& display,
   outcome_.board = serialNumber.empty() ? kBoardDescription : serialNumber;
 }
 
-void BoardJob::Finish(int status, std::string result, std::string message) {
-  outcome_.status = status;
-  outcome_.result = std::move(result);
+void BoardJob::Finish(Result result, std::string message) {
+  outcome_.result = result;
   outcome_.message = std::move(message);
   outcome_.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  view_.Ended(outcome_.result);
+  view_.Ended(ResultText(result));
 }
 
 // ReadRegion ends early on a link that failed for good, or at the interrupt.
 void BoardJob::Stopped(const std::string& failure) {
   if (interrupted_) {
-    Finish(kInterrupted, "interrupted");
+    Finish(Result::Interrupted);
   } else {
-    Finish(kFailed, "failed", failure);
+    Finish(Result::Failed, failure);
   }
 }
 
-bool BoardJob::Open() {
+bool BoardJob::Open(const Listing& listing) {
   core_.Link.OpenDevice();
   if (core_.Link.FtStatus != QVXModule::kOk) {
-    Finish(kNoBoard, "not opened",
-           "could not be opened (status " + std::to_string(core_.Link.FtStatus) + ")");
+    Finish(Result::NotOpened, WhyNotOpened(driver_, listing, core_.Link.SerialNumber,
+                                           static_cast<FT_STATUS>(core_.Link.FtStatus)));
     return false;
   }
   core_.Link.QueryDeviceInfo();
   outcome_.before = VersionText(core_.Link.FwMajor, core_.Link.FwMinor);
   if (core_.Link.HwMajor + core_.Link.HwMinor == 0) {
     outcome_.before.clear();
-    Finish(kNoBoard, "not in update mode", "Quorvex Not in update mode!");
+    Finish(Result::NotInUpdateMode, "Quorvex Not in update mode!");
     return false;
   }
   return true;
@@ -104,11 +143,10 @@ void BoardJob::Close() {
 }
 
 bool BoardJob::LoadImage() {
-  core_.CreateArrays();
   core_.ImageResourceId = kImageResourceId;
   core_.LoadFirmwareImage();
   if (core_.OpResult == op::kSuccess) return true;
-  Finish(kFailed, "failed", "Device not currently supported for upgrading!");
+  Finish(Result::Failed, "Device not currently supported for upgrading!");
   return false;
 }
 
@@ -120,18 +158,18 @@ void BoardJob::Flash() {
     link.QueryDeviceInfo();  // its outcome shows in the versions, as in the window
     link.PurgeDevice();
   }
-  if (link.FtStatus != QVXModule::kOk) return Finish(kFailed, "failed", "USB Connection Failure!");
+  if (link.FtStatus != QVXModule::kOk) return Finish(Result::Failed, "USB Connection Failure!");
   if (!LoadImage()) return;
   view_.Expect(StageBlocks(link.FwMajor, link.FwMinor, 2));
   core_.OpResult = op::kSuccess;
   core_.FlashDevice();
   // A failure always shows its box; an update that ends without one was interrupted.
   if (core_.OpResult != op::kSuccess && view_.Failure()) {
-    return Finish(kFailed, "failed", view_.Failure()->text);
+    return Finish(Result::Failed, view_.Failure()->text);
   }
-  if (core_.OpResult != op::kSuccess) return Finish(kInterrupted, "interrupted");
+  if (core_.OpResult != op::kSuccess) return Finish(Result::Interrupted);
   outcome_.after = VersionText(core_.ImageMajor, core_.ImageMinor);
-  Finish(kSucceeded, "ok");
+  Finish(Result::Ok);
 }
 
 void BoardJob::Verify() {
@@ -156,8 +194,8 @@ void BoardJob::Verify() {
     message += (message.empty() ? "" : "; ") + Describe(difference);
     outcome_.differences.push_back(difference);
   }
-  if (message.empty()) return Finish(kSucceeded, "up to date");
-  Finish(kFailed, "differs", message);
+  if (message.empty()) return Finish(Result::UpToDate);
+  Finish(Result::Differs, message);
 }
 
 void BoardJob::Dump(const std::filesystem::path& file, bool replace) {
@@ -180,8 +218,8 @@ void BoardJob::Dump(const std::filesystem::path& file, bool replace) {
   image[1] = 'W';
   image[kVersionOffset] = static_cast<std::uint8_t>(link.FwMajor << 4 | link.FwMinor);
   const std::string error = WriteFileAtomically(file, image, replace);
-  if (!error.empty()) return Finish(kFailed, "failed", file.string() + ": " + error);
-  Finish(kSucceeded, "ok", "flash written to " + file.string());
+  if (!error.empty()) return Finish(Result::Failed, file.string() + ": " + error);
+  Finish(Result::Ok, "flash written to " + file.string() + " (firmware v" + outcome_.before + ")");
 }
 
 }  // namespace qvx::cli

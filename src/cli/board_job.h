@@ -9,6 +9,7 @@
 
 #include "app/core.h"
 #include "cli/board_view.h"
+#include "cli/boards.h"
 
 namespace qvx::cli {
 
@@ -19,11 +20,23 @@ struct RegionDifference {
   int blocks = 0;
 };
 
-// What came of one board.
+// What came of one board, in a word or two.
+enum class Result {
+  Ok,
+  UpToDate,
+  Skipped,
+  Differs,
+  Failed,
+  NotOpened,
+  NotInUpdateMode,
+  Interrupted
+};
+const char* ResultText(Result result);  // "ok", "up to date", ...
+int ExitStatus(Result result);          // the program's status, were this board the only one
+
 struct Outcome {
-  std::string board;    // its serial number, or the description it was opened by
-  int status = 0;       // the exit status it alone would give
-  std::string result;   // a word or two: "ok", "failed", "up to date", "not opened", ...
+  std::string board;  // its serial number, or the description it was opened by
+  Result result = Result::Ok;
   std::string message;  // the detail: the failure's text, the differences
   std::string before;   // firmware version before, "1.1"; empty when never asked
   std::string after;    // after a successful update
@@ -41,8 +54,8 @@ class BoardJob {
            const std::atomic<bool>& interrupted, LinkLog& log, const std::string& serialNumber);
 
   // Opens the link and asks for the versions; false, with the outcome said, when the board
-  // cannot be used.
-  bool Open();
+  // cannot be used. The listing, where there is one, tells why a board did not open.
+  bool Open(const Listing& listing);
   void Close();
 
   // The window's update: "Find Device" (purge, "SI", purge, the image), then FlashDevice.
@@ -55,14 +68,15 @@ class BoardJob {
   // The image arrays and the image, as "Find Device" loads them; false with the outcome said.
   bool LoadImage();
   // Says what came of the board; also for a board the command leaves alone.
-  void Finish(int status, std::string result, std::string message = {});
+  void Finish(Result result, std::string message = {});
 
   const Core& Board() const { return core_; }
-  const Outcome& Result() const { return outcome_; }
+  const Outcome& Summary() const { return outcome_; }
 
  private:
   void Stopped(const std::string& failure);
 
+  D2xx& driver_;
   const std::atomic<bool>& interrupted_;
   BoardView view_;
   Core core_;

@@ -4,7 +4,7 @@
 
 namespace qvx::cli {
 
-std::optional<std::vector<ListedDevice>> ListDevices(D2xx& driver) {
+Listing ListDevices(D2xx& driver) {
   DWORD count = 0;
   if (driver.FT_CreateDeviceInfoList(&count) != ft::OK) return std::nullopt;
   std::vector<ListedDevice> devices;
@@ -43,6 +43,20 @@ std::string OpenAdvice(D2xx& driver, const ListedDevice& device) {
       break;
   }
   return "could not be opened";
+}
+
+std::string WhyNotOpened(D2xx& driver, const Listing& listing, const std::string& serialNumber,
+                         FT_STATUS status) {
+  for (const ListedDevice& device : listing.value_or(std::vector<ListedDevice>{})) {
+    if (!serialNumber.empty() && device.serialNumber == serialNumber) {
+      return "could not be opened: " + OpenAdvice(driver, device);
+    }
+  }
+  if (status != ft::DEVICE_NOT_FOUND) {
+    return "could not be opened (status " + std::to_string(status) + ")";
+  }
+  return serialNumber.empty() ? "no Quorvex board found"
+                              : "no board with serial number " + serialNumber + " is attached";
 }
 
 }  // namespace qvx::cli

@@ -23,9 +23,15 @@ struct ListedDevice {
 
 // Every such device; nothing when the driver cannot enumerate, and then the one board is
 // opened by its description.
-std::optional<std::vector<ListedDevice>> ListDevices(D2xx& driver);
+using Listing = std::optional<std::vector<ListedDevice>>;
+Listing ListDevices(D2xx& driver);
 
 // Why the device could not be opened, in words, and what to do about it.
 std::string OpenAdvice(D2xx& driver, const ListedDevice& device);
+
+// Why the board with that serial number ("" for the one by its description) did not open with
+// that status: the listed device's advice, or that no such board is attached.
+std::string WhyNotOpened(D2xx& driver, const Listing& listing, const std::string& serialNumber,
+                         FT_STATUS status);
 
 }  // namespace qvx::cli

@@ -18,7 +18,6 @@ namespace qvx::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
-using Listing = std::optional<std::vector<ListedDevice>>;
 using Table = std::vector<std::vector<std::string>>;
 
 void Error(Session& s, const std::string& text) {
@@ -46,21 +45,10 @@ std::unique_ptr<BoardJob> MakeJob(Session& s, const std::string& serial, Progres
   return std::make_unique<BoardJob>(s.driver, s.image, display, s.interrupted, s.log, serial);
 }
 
-// Why the board could not be opened, in words, with the fix where one is known.
-std::string WhyNotOpened(Session& s, const Listing& listing, const BoardJob& job) {
-  const std::string& board = job.Result().board;
-  if (listing) {
-    for (const ListedDevice& device : *listing) {
-      if (device.serialNumber == board) {
-        return "could not be opened: " + OpenAdvice(s.driver, device);
-      }
-    }
-  }
-  if (job.Board().Link.FtStatus != static_cast<std::int32_t>(ft::DEVICE_NOT_FOUND)) {
-    return job.Result().message;
-  }
-  return s.options.serial.empty() ? "no Quorvex board found"
-                                  : "no board with serial number " + board + " is attached";
+// A listed device that is no board we could open, and why.
+std::string Unopened(Session& s, const ListedDevice& device) {
+  return (device.serialNumber.empty() ? "FTDI device" : device.serialNumber) +
+         " could not be opened: " + OpenAdvice(s.driver, device);
 }
 
 // Finds the boards a command is to work on: the serial numbers ("" for the one board by its
@@ -82,16 +70,12 @@ std::optional<int> Choose(Session& s, bool mayTakeAll, Listing& listing,
   }
   if (boards.empty()) {
     Error(s, "no Quorvex board found");
-    for (const ListedDevice& device : *listing) {
-      Error(s, "an FTDI device " + OpenAdvice(s.driver, device));
-    }
+    for (const ListedDevice& device : *listing) Error(s, Unopened(s, device));
     return kNoBoard;
   }
   if (boards.size() > 1 && !(mayTakeAll && s.options.all)) {
-    std::string text = std::to_string(boards.size()) +
-                       " boards are attached; choose one with "
-                       "--serial" +
-                       std::string(mayTakeAll ? " or take all with --all" : "") + ":";
+    std::string text = std::to_string(boards.size()) + " boards are attached; choose one with ";
+    text += mayTakeAll ? "--serial or take all with --all:" : "--serial:";
     for (const std::string& board : boards) text += "\n  " + board;
     Error(s, text);
     return kUsage;
@@ -103,18 +87,17 @@ std::optional<int> Choose(Session& s, bool mayTakeAll, Listing& listing,
 // The worst that happened, as one status: an interrupt, then a failure, then a board that
 // could not be used.
 int Combined(const std::vector<std::unique_ptr<BoardJob>>& jobs) {
-  int status = kSucceeded;
   for (const int worst : {kInterrupted, kFailed, kNoBoard}) {
     for (const auto& job : jobs) {
-      if (status == kSucceeded && job->Result().status == worst) status = worst;
+      if (ExitStatus(job->Summary().result) == worst) return worst;
     }
   }
-  return status;
+  return kSucceeded;
 }
 
 Json ToJson(const Outcome& o, bool verify) {
   Json board{{"serial", o.board},
-             {"result", o.result},
+             {"result", ResultText(o.result)},
              {"message", o.message},
              {"firmwareBefore", o.before}};
   if (verify) {
@@ -135,17 +118,17 @@ void Report(Session& s, const std::vector<std::unique_ptr<BoardJob>>& jobs, bool
   if (s.options.json) {
     Json document{{"command", s.options.command}, {"status", status}, {"image", s.imageVersion}};
     document["boards"] = Json::array();
-    for (const auto& job : jobs) document["boards"].push_back(ToJson(job->Result(), verify));
+    for (const auto& job : jobs) document["boards"].push_back(ToJson(job->Summary(), verify));
     s.out << document.dump(2) << "\n";
     return;
   }
   // The result last, as a failure's text is long.
   Table rows{{"SERIAL", "FIRMWARE", "SECONDS", "RESULT"}};
   for (const auto& job : jobs) {
-    const Outcome& o = job->Result();
+    const Outcome& o = job->Summary();
     char seconds[16];
     std::snprintf(seconds, sizeof seconds, "%.1f", o.seconds);
-    const std::string result = o.message.empty() ? o.result : o.result + ": " + o.message;
+    const std::string result = ResultText(o.result) + (o.message.empty() ? "" : ": " + o.message);
     rows.push_back(
         {o.board, o.after.empty() ? o.before : o.before + " -> " + o.after, seconds, result});
   }
@@ -158,7 +141,7 @@ int List(Session& s) {
   const Listing listing = ListDevices(s.driver);
   // Without a device list, the one board that opens by its description.
   const std::vector<ListedDevice> devices =
-      listing ? *listing : std::vector<ListedDevice>{{0, "", kBoardDescription, false}};
+      listing.value_or(std::vector<ListedDevice>{{0, "", kBoardDescription, false}});
   Json boards = Json::array();
   Json unopened = Json::array();
   Table rows{{"SERIAL", "DESCRIPTION", "HARDWARE", "FIRMWARE", "UPDATE MODE"}};
@@ -166,14 +149,14 @@ int List(Session& s) {
   ProgressDisplay none(s.err, ProgressDisplay::Style::Quiet);
   for (const ListedDevice& device : devices) {
     if (s.interrupted) return kInterrupted;
-    std::string why;
+    std::string why = "could not be opened: " + OpenAdvice(s.driver, device);
     if (device.IsBoard()) {
       const auto job = MakeJob(s, device.serialNumber, none);
-      const bool usable = job->Open();
-      const QVXModule& link = job->Board().Link;
-      const bool answered = usable || job->Result().result != "not opened";
+      const bool usable = job->Open(listing);
       job->Close();
-      if (answered) {
+      why = job->Summary().message;
+      if (usable || job->Summary().result == Result::NotInUpdateMode) {
+        const QVXModule& link = job->Board().Link;
         const std::string hardware = usable ? VersionText(link.HwMajor, link.HwMinor) : "-";
         const std::string firmware = usable ? VersionText(link.FwMajor, link.FwMinor) : "-";
         boards.push_back({{"serial", device.serialNumber},
@@ -185,14 +168,10 @@ int List(Session& s) {
             {device.serialNumber, device.description, hardware, firmware, usable ? "yes" : "no"});
         continue;
       }
-      why = listing ? "could not be opened: " + OpenAdvice(s.driver, device)
-                    : "no Quorvex board found";
-    } else {
-      why = "could not be opened: " + OpenAdvice(s.driver, device);
     }
     unopened.push_back(
         {{"serial", device.serialNumber}, {"description", device.description}, {"reason", why}});
-    problems.push_back((device.serialNumber.empty() ? "FTDI device" : device.serialNumber) + " " +
+    problems.push_back((device.serialNumber.empty() ? "FTDI device" : device.serialNumber) + ": " +
                        why);
   }
   const int status = boards.empty() ? kNoBoard : kSucceeded;
@@ -217,13 +196,12 @@ int Info(Session& s) {
   if (const auto status = Choose(s, false, listing, chosen)) return *status;
   ProgressDisplay none(s.err, ProgressDisplay::Style::Quiet);
   const auto job = MakeJob(s, chosen.front(), none);
-  const bool usable = job->Open() && job->LoadImage();
+  const bool usable = job->Open(listing) && job->LoadImage();
   job->Close();
-  const Outcome& o = job->Result();
+  const Outcome& o = job->Summary();
   if (!usable) {
-    Error(s,
-          o.board + ": " + (o.result == "not opened" ? WhyNotOpened(s, listing, *job) : o.message));
-    return o.status;
+    Error(s, o.board + ": " + o.message);
+    return ExitStatus(o.result);
   }
   const Core& core = job->Board();
   if (s.options.json) {
@@ -254,14 +232,12 @@ int Update(Session& s, bool verify) {
   std::vector<BoardJob*> ready;
   for (const auto& job : jobs) {
     if (s.interrupted) {
-      job->Finish(kInterrupted, "interrupted");
-    } else if (job->Open()) {
+      job->Finish(Result::Interrupted);
+    } else if (job->Open(listing)) {
       ready.push_back(job.get());
-    } else if (job->Result().result == "not opened") {
-      job->Finish(kNoBoard, "not opened", WhyNotOpened(s, listing, *job));
-    } else if (s.options.all) {
+    } else if (s.options.all && job->Summary().result == Result::NotInUpdateMode) {
       // --all takes the boards in update mode and leaves the others alone.
-      job->Finish(kSucceeded, "skipped", job->Result().message);
+      job->Finish(Result::Skipped, job->Summary().message);
     }
   }
   if (s.options.all && ready.empty() && Combined(jobs) == kSucceeded) {
@@ -294,18 +270,16 @@ int Dump(Session& s) {
   std::vector<std::string> chosen;
   if (const auto status = Choose(s, false, listing, chosen)) return *status;
   const auto job = MakeJob(s, chosen.front(), s.display);
-  if (job->Open()) job->Dump(file, s.options.force);
+  if (job->Open(listing)) job->Dump(file, s.options.force);
   job->Close();
   s.display.Finish();
-  const Outcome& o = job->Result();
-  if (o.status == kSucceeded) {
-    s.out << o.board << ": flash written to " << file.string() << " (firmware v" << o.before
-          << ")\n";
+  const Outcome& o = job->Summary();
+  if (o.result == Result::Ok) {
+    s.out << o.board << ": " << o.message << "\n";
   } else {
-    Error(s,
-          o.board + ": " + (o.result == "not opened" ? WhyNotOpened(s, listing, *job) : o.message));
+    Error(s, o.board + ": " + o.message);
   }
-  return o.status;
+  return ExitStatus(o.result);
 }
 
 }  // namespace qvx::cli

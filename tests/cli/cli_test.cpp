@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "board/board_rack.h"
 #include "cli/cli.h"
@@ -41,7 +42,7 @@ class Cli : public ::testing::Test {
   int Run(std::vector<std::string> args) {
     out_.str("");
     err_.str("");
-    return cli::Run(args, {rack_, LoadEmbeddedFirmware, out_, err_, false, InterruptFlag()});
+    return cli::Run(args, {rack_, LoadEmbeddedFirmware, out_, err_, terminal_, InterruptFlag()});
   }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
   std::string File(const std::string& name, const Bytes& bytes) const {
@@ -51,6 +52,7 @@ class Cli : public ::testing::Test {
   }
 
   board::BoardRack rack_{4};
+  bool terminal_ = false;
   std::ostringstream out_;
   std::ostringstream err_;
   fs::path dir_ = fs::temp_directory_path() / ("qvx-cli-" + std::to_string(std::random_device{}()));
@@ -60,27 +62,32 @@ class Cli : public ::testing::Test {
 TEST_F(Cli, EachCommandOnOneBoard) {
   Attach(1);
   const std::string dump = Path("dump.bin");
-  struct Step {
-    std::vector<std::string> args;
-    int status;
-    std::string shown;  // on standard output, else on standard error
-  };
-  for (const Step& step : std::vector<Step>{
+  // Arguments, status, and what standard output or standard error shows.
+  using Step = std::tuple<std::vector<std::string>, int, std::string>;
+  for (const auto& [args, status, shown] : std::vector<Step>{
            {{"list"}, 0, "QVX00001  Quorvex      2.1       1.1       yes"},
            {{"info"}, 0, "Quorvex - Hardware v2.1\nFirmware: v1.1  -  Upgrading to: v1.6\n"},
            {{"verify"}, 1, "differs: Step 2: first difference at 0x1000, 4 blocks differ"},
-           {{"flash"}, 0, "QVX00001  1.1 -> 1.6"},
+           {{"flash"}, 0, "QVX00001: Step 4\nQVX00001: Step 1\nQVX00001: ok\n"},
            {{"verify", "--serial", "QVX00001"}, 0, "up to date"},
            {{"dump", dump}, 0, "flash written to " + dump},
            {{"dump", dump}, 2, "exists already; --force replaces it"},
+           {{"dump", dump, "--force"}, 0, "flash written to " + dump + " (firmware v1.1)"},
+           {{"info", "--image", dump}, 0, "Firmware: v1.1  -  Upgrading to: v1.1\n"},
            {{"info", "--serial", "QVX00009"}, 3, "no board with serial number QVX00009"},
            {{"flash", "--all", "--serial", "QVX00001"}, 2, "excludes"},
            {{"--help"}, 0, "  130  interrupted (Ctrl-C or SIGTERM)\n"},
        }) {
-    EXPECT_EQ(Run(step.args), step.status) << step.args[0] << err_.str();
-    EXPECT_NE((out_.str() + err_.str()).find(step.shown), std::string::npos)
-        << out_.str() << err_.str();
+    EXPECT_EQ(Run(args), status) << args[0] << err_.str();
+    EXPECT_NE((out_.str() + err_.str()).find(shown), std::string::npos) << out_.str() << err_.str();
   }
+  rack_.Board(0).Flash()[2 * 0x2403] ^= 0xFF;
+  EXPECT_EQ(Run({"verify", "--json"}), 1);
+  EXPECT_EQ(nlohmann::json::parse(out_.str())["boards"][0]["differences"],
+            nlohmann::json::parse(R"([{"step": "Step 1", "firstAddress": 9219, "blocks": 1}])"));
+  rack_.Board(0).FailCall(board::Call::Purge, 2, ft::IO_ERROR);  // the one after "SI"
+  EXPECT_EQ(Run({"flash"}), 1);
+  EXPECT_NE(out_.str().find("  failed: USB Connection Failure!\n"), std::string::npos);
   rack_.Board(0).SetAttached(false);
   EXPECT_EQ(Run({"flash"}), 3);
   EXPECT_EQ(err_.str(), "quorvex: no Quorvex board found\n");
@@ -88,7 +95,13 @@ TEST_F(Cli, EachCommandOnOneBoard) {
 
 TEST_F(Cli, FourBoardsOneWithAPersistentFault) {
   rack_.Board(2).CorruptReadBack(2 * 0x2400 + 6, /*persistent=*/true);
+  terminal_ = true;
   ASSERT_EQ(Run({"flash", "--all", "--json", "--log", Path("log")}), 1);
+  // The last frame, drawn over the one before.
+  EXPECT_NE(
+      err_.str().rfind("\x1b[4FQVX00001  ok           [########################] 100%   124/124 "
+                       "KiB\x1b[K\nQVX00002  ok"),
+      std::string::npos);
   const auto json = nlohmann::json::parse(out_.str());
   EXPECT_EQ(json["status"], 1);
   EXPECT_EQ(json["image"], "1.6");
@@ -111,16 +124,6 @@ TEST_F(Cli, FourBoardsOneWithAPersistentFault) {
   }
 }
 
-TEST_F(Cli, VerifyNamesTheFirstChangedAddress) {
-  Attach(1);
-  ASSERT_EQ(Run({"flash"}), 0);
-  rack_.Board(0).Flash()[2 * 0x2403] ^= 0xFF;
-  ASSERT_EQ(Run({"verify", "--json"}), 1);
-  const auto differences = nlohmann::json::parse(out_.str())["boards"][0]["differences"];
-  EXPECT_EQ(differences,
-            nlohmann::json::parse(R"([{"step": "Step 1", "firstAddress": 9219, "blocks": 1}])"));
-}
-
 TEST_F(Cli, DumpThenFlashOfTheDumpRestoresTheBoard) {
   Attach(1);
   Bytes& flash = rack_.Board(0).Flash();
@@ -135,8 +138,8 @@ TEST_F(Cli, DumpThenFlashOfTheDumpRestoresTheBoard) {
 }
 
 TEST_F(Cli, BadImageFilesTouchNoBoard) {
-  Bytes byte4(kImageSize);
-  byte4[0] = 'F';
+  Bytes byte4(kImageSize), fw(kImageSize);
+  byte4[0] = fw[0] = 'F';
   byte4[1] = 'W';
   byte4[4] = 1;
   for (const auto& [path, rule] : std::vector<std::pair<std::string, std::string>>{
@@ -145,7 +148,7 @@ TEST_F(Cli, BadImageFilesTouchNoBoard) {
            {File("short.bin", Bytes(10)),
             "10 bytes, but a firmware file is a container of 262176 "
             "bytes or a plain image of 65544 bytes"},
-           {File("fw.bin", Bytes(kImageSize)), "the image does not start with \"FW\""},
+           {File("fw.bin", fw), "the image does not start with \"FW\""},
            {File("byte4.bin", byte4), "byte 4 of the image is not 0"},
        }) {
     EXPECT_EQ(Run({"flash", "--image", path}), 2);
@@ -190,13 +193,14 @@ TEST_F(Cli, InterruptEndsEveryUpdateAtItsNextBlockAndClosesEveryLink) {
   }
   EXPECT_EQ(Run({"flash", "--all"}), 130);
   for (std::size_t i = 0; i < 4; ++i) {
-    const auto& commands = rack_.Board(i).Commands();
-    EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
-                            [](const auto& c) { return c.mnemonic == "WF"; }),
-              3);
+    EXPECT_EQ(std::ranges::count(rack_.Board(i).Commands(), "WF", &board::Command::mnemonic), 3);
     EXPECT_FALSE(rack_.Board(i).IsOpen());
   }
   EXPECT_EQ(rack_.StrayCalls(), 0);
+  InterruptFlag() = false;
+  rack_.Board(0).AfterCommand("RF", 2, [] { std::raise(SIGINT); });
+  EXPECT_EQ(Run({"verify", "--serial", "QVX00001"}), 130);
+  EXPECT_TRUE(out_.str().ends_with("  interrupted\n")) << out_.str();
   std::signal(SIGINT, SIG_DFL);
 }
 
