@@ -100,14 +100,15 @@ FT_STATUS LoggingDriver::FT_Close(FT_HANDLE handle) {
 }
 
 FT_STATUS LoggingDriver::FT_CreateDeviceInfoList(DWORD* count) {
-  return driver_.FT_CreateDeviceInfoList(count);
+  return Checked(nullptr, "FT_CreateDeviceInfoList", driver_.FT_CreateDeviceInfoList(count));
 }
 
 FT_STATUS LoggingDriver::FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id,
                                                 DWORD* locId, void* serialNumber, void* description,
                                                 FT_HANDLE* handle) {
-  return driver_.FT_GetDeviceInfoDetail(index, flags, type, id, locId, serialNumber, description,
-                                        handle);
+  return Checked(nullptr, "FT_GetDeviceInfoDetail",
+                 driver_.FT_GetDeviceInfoDetail(index, flags, type, id, locId, serialNumber,
+                                                description, handle));
 }
 
 }  // namespace qvx::cli
