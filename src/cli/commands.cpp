@@ -45,6 +45,11 @@ std::unique_ptr<BoardJob> MakeJob(Session& s, const std::string& serial, Progres
   return std::make_unique<BoardJob>(s.driver, s.image, display, s.interrupted, s.log, serial);
 }
 
+// "failed: Step 1 - Device verify error! ...", "up to date".
+std::string Describe(const Outcome& o) {
+  return ResultText(o.result) + (o.message.empty() ? "" : ": " + o.message);
+}
+
 // A listed device that is no board we could open, and why.
 std::string Unopened(Session& s, const ListedDevice& device) {
   return (device.serialNumber.empty() ? "FTDI device" : device.serialNumber) +
@@ -130,7 +135,7 @@ void Report(Session& s, const std::vector<std::unique_ptr<BoardJob>>& jobs, bool
     std::snprintf(seconds, sizeof seconds, "%.1f", o.seconds);
     const std::string result = ResultText(o.result) + (o.message.empty() ? "" : ": " + o.message);
     rows.push_back(
-        {o.board, o.after.empty() ? o.before : o.before + " -> " + o.after, seconds, result});
+        {o.board, o.after.empty() ? o.before : o.before + " -> " + o.after, seconds, Describe(o)});
   }
   Print(s.out, rows);
 }
@@ -200,7 +205,7 @@ int Info(Session& s) {
   job->Close();
   const Outcome& o = job->Summary();
   if (!usable) {
-    Error(s, o.board + ": " + o.message);
+    Error(s, o.board + ": " + Describe(o));
     return ExitStatus(o.result);
   }
   const Core& core = job->Board();
@@ -277,7 +282,7 @@ int Dump(Session& s) {
   if (o.result == Result::Ok) {
     s.out << o.board << ": " << o.message << "\n";
   } else {
-    Error(s, o.board + ": " + o.message);
+    Error(s, o.board + ": " + Describe(o));
   }
   return ExitStatus(o.result);
 }
