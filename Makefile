@@ -10,7 +10,8 @@ SUDO       := $(if $(filter 0,$(shell id -u)),,sudo)
 WERROR     := $(if $(filter true 1 yes,$(CI)),ON,OFF)
 
 PACKAGES := g++ make cmake ninja-build pkg-config git qt6-base-dev libftdi1-dev \
-            libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth \
+            libusb-1.0-0-dev libcli11-dev nlohmann-json3-dev \
+            libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth \
             xdotool imagemagick python3 \
             dpkg-dev lintian file umockdev libumockdev-dev \
             g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64 \
@@ -26,7 +27,8 @@ TEST_ENV := QT_QPA_PLATFORM=offscreen \
 # offers to install Mono and Gecko have no place in a test run.
 WINE_ENV := WINEPREFIX=$(abspath $(WIN_BUILD))/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 
-.PHONY: all deps build test test-normal test-asan test-windows windows demo bench format clean
+.PHONY: all deps build test test-normal test-asan test-windows windows demo demo-cli bench format \
+        clean
 
 # On a loaded machine a program under Xvfb now and then cannot make its first connection to the
 # server; the tests that start an X server (label x11) get one more try, the others none.
@@ -97,6 +99,17 @@ demo: build
 	  exit 1; \
 	fi
 	env LD_LIBRARY_PATH=$(abspath $(BUILD))/dropin QVX_BOARD_TIMING=demo $(BUILD)/quorvex-updater
+
+# The command line against four demo boards, whose flash lasts from one command to the next:
+# list, flash --all, verify --all. No display needed.
+DEMO_BOARDS := $(abspath $(BUILD))/demo-boards
+demo-cli: build
+	@rm -rf $(DEMO_BOARDS) && mkdir -p $(DEMO_BOARDS)
+	@export LD_LIBRARY_PATH=$(abspath $(BUILD))/dropin QVX_BOARDS=4 QVX_BOARD_TIMING=demo \
+	  QVX_BOARD_FLASH_IN=$(DEMO_BOARDS)/flash QVX_BOARD_FLASH_OUT=$(DEMO_BOARDS)/flash; \
+	for command in list "flash --all" "verify --all"; do \
+	  echo "$$ quorvex $$command"; $(BUILD)/quorvex $$command || exit 1; \
+	done
 
 # A Release build with the benchmarks on; every benchmark executable lands in $(BENCH_BUILD)/bench.
 $(BENCH_BUILD)/build.ninja: | deps
@@ -220,7 +233,7 @@ coverage: deps
 
 # The tests of the link, the image, the engine and the form's logic under valgrind's memcheck.
 MEMCHECK_TESTS := tests/link/link_tests tests/image/image_tests tests/update/update_tests \
-                  tests/app/app_tests
+                  tests/app/app_tests tests/cli/cli_tests
 
 # The campaign's thousand updates take an hour under valgrind and add no path the rest lacks.
 MEMCHECK_FILTER := -FaultCampaign.*

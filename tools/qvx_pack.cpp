@@ -4,15 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
-#include <random>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "image/file_io.h"
 #include "image/firmware_image.h"
 #include "image/image_format.h"
 
@@ -28,45 +26,18 @@ void Fail(const std::string& message) {
 }
 
 std::optional<std::vector<std::uint8_t>> ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    Fail("cannot open " + path.string());
-    return std::nullopt;
-  }
-  std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                  std::istreambuf_iterator<char>()};
-  if (in.bad()) {
-    Fail("cannot read " + path.string());
+  std::vector<std::uint8_t> bytes;
+  if (const std::string error = qvx::ReadWholeFile(path, bytes); !error.empty()) {
+    Fail(path.string() + ": " + error);
     return std::nullopt;
   }
   return bytes;
 }
 
-// Writes beside the target and renames over it, so a failed run never leaves a truncated file
-// where a good one was.
-bool WriteFileAtomically(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-  fs::path temp = path;
-  temp += ".tmp-" + std::to_string(std::random_device{}());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temp, ignored);
-      Fail("cannot write " + path.string());
-      return false;
-    }
-  }
-  std::error_code error;
-  fs::rename(temp, path, error);
-  if (error) {
-    fs::remove(temp, error);
-    Fail("cannot replace " + path.string());
-    return false;
-  }
-  return true;
+bool WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  const std::string error = qvx::WriteFileAtomically(path, bytes, /*replace=*/true);
+  if (!error.empty()) Fail(path.string() + ": " + error);
+  return error.empty();
 }
 
 // Also catches the same file reached through a link or a different spelling of the path.
@@ -97,7 +68,7 @@ int Pack(const fs::path& input, const fs::path& output) {
   qvx::FirmwareImage image;
   image.ImageBuffer = std::move(*plain);
   image.ScrambleImage();
-  if (!WriteFileAtomically(output, image.ResourceData)) return kFailure;
+  if (!WriteFile(output, image.ResourceData)) return kFailure;
   std::printf("packed firmware v%s into %s\n", Version(image.ImageBuffer).c_str(),
               output.string().c_str());
   return 0;
@@ -118,7 +89,7 @@ int Unpack(const fs::path& input, const fs::path& output) {
   qvx::FirmwareImage image;
   image.ResourceData = std::move(*container);
   image.DescrambleImage();
-  if (!WriteFileAtomically(output, image.ImageBuffer)) return kFailure;
+  if (!WriteFile(output, image.ImageBuffer)) return kFailure;
   if (!qvx::HasValidHeader(image.ImageBuffer)) {
     Fail(output.string() +
          " written for inspection, but its header is not valid; the "

@@ -1,11 +1,15 @@
-// The virtual board as a driver library: the eight calls with the vendor's C ABI around one
-// process-wide board, configured from the environment when first used.
+// The virtual board as a driver library: the eight calls and the device list with the vendor's
+// C ABI around process-wide boards, configured from the environment when first used.
 //
+//   QVX_BOARDS           how many boards are attached, 1 to 16 (default 1), serial numbers
+//                        QVX00001, QVX00002, ...; each has its own flash and timing
 //   QVX_BOARD_TIMING     off | fullspeed | demo (default demo)
 //   QVX_BOARD_HARDWARE   hardware version byte, e.g. 0x21
 //   QVX_BOARD_FIRMWARE   firmware version byte, e.g. 0x11
 //   QVX_BOARD_FLASH_IN   file whose bytes preload the flash (at most 65,536)
 //   QVX_BOARD_FLASH_OUT  file the flash is written to at every successful FT_Close
+//   With several boards, each board's file is that name followed by "." and its serial number;
+//   with both set to one name, the boards keep their flash from one process to the next.
 //   QVX_BOARD_ABSENT     1: no board attached, opening fails
 
 #include <cstdint>
@@ -13,13 +17,13 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
 
-#include "board/virtual_board.h"
+#include "board/board_rack.h"
 
 namespace {
 
+using qvx::board::BoardRack;
 using qvx::board::Timing;
 using qvx::board::VirtualBoard;
 
@@ -34,6 +38,14 @@ std::uint8_t ByteFrom(const std::string& text, std::uint8_t fallback) {
   char* end = nullptr;
   const unsigned long value = std::strtoul(text.c_str(), &end, 0);
   return (*end == '\0' && value <= 0xFF) ? static_cast<std::uint8_t>(value) : fallback;
+}
+
+constexpr unsigned long kMaxBoards = 16;
+
+std::size_t BoardsFrom(const std::string& text) {
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text.c_str(), &end, 10);
+  return (!text.empty() && *end == '\0' && value >= 1 && value <= kMaxBoards) ? value : 1;
 }
 
 Timing TimingFrom(const std::string& name) {
@@ -56,16 +68,25 @@ void Dump(VirtualBoard& board, const std::string& path) {
 }
 
 struct DropIn {
-  std::mutex lock;
-  VirtualBoard board;
-  std::string flashOut;
+  BoardRack rack;
 
-  DropIn() : flashOut(Env("QVX_BOARD_FLASH_OUT")) {
-    board.SetTiming(TimingFrom(Env("QVX_BOARD_TIMING")));
-    board.SetVersions(ByteFrom(Env("QVX_BOARD_HARDWARE"), 0x21),
-                      ByteFrom(Env("QVX_BOARD_FIRMWARE"), 0x11));
-    if (const std::string in = Env("QVX_BOARD_FLASH_IN"); !in.empty()) Preload(board, in);
-    board.SetAttached(Env("QVX_BOARD_ABSENT") != "1");
+  DropIn() : rack(BoardsFrom(Env("QVX_BOARDS"))) {
+    const bool several = rack.Size() > 1;
+    const auto fileOf = [several](const std::string& name, const VirtualBoard& board) {
+      return several ? name + "." + board.SerialNumber() : name;
+    };
+    const std::string in = Env("QVX_BOARD_FLASH_IN");
+    for (std::size_t i = 0; i < rack.Size(); ++i) {
+      VirtualBoard& board = rack.Board(i);
+      board.SetTiming(TimingFrom(Env("QVX_BOARD_TIMING")));
+      board.SetVersions(ByteFrom(Env("QVX_BOARD_HARDWARE"), 0x21),
+                        ByteFrom(Env("QVX_BOARD_FIRMWARE"), 0x11));
+      if (!in.empty()) Preload(board, fileOf(in, board));
+      board.SetAttached(Env("QVX_BOARD_ABSENT") != "1");
+    }
+    if (const std::string out = Env("QVX_BOARD_FLASH_OUT"); !out.empty()) {
+      rack.OnClose([out, fileOf](VirtualBoard& board) { Dump(board, fileOf(out, board)); });
+    }
   }
 };
 
@@ -88,51 +109,44 @@ using qvx::FT_HANDLE;
 using qvx::FT_STATUS;
 
 QVX_EXPORT FT_STATUS QVX_FTAPI FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
-  DropIn& d = Instance();
-  const std::lock_guard guard(d.lock);
-  return d.board.FT_OpenEx(static_cast<const char*>(arg), flags, handle);
+  return Instance().rack.FT_OpenEx(static_cast<const char*>(arg), flags, handle);
 }
 
 QVX_EXPORT FT_STATUS QVX_FTAPI FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) {
-  DropIn& d = Instance();
-  const std::lock_guard guard(d.lock);
-  return d.board.FT_SetTimeouts(handle, readMs, writeMs);
+  return Instance().rack.FT_SetTimeouts(handle, readMs, writeMs);
 }
 
 QVX_EXPORT FT_STATUS QVX_FTAPI FT_SetLatencyTimer(FT_HANDLE handle, unsigned char ms) {
-  DropIn& d = Instance();
-  const std::lock_guard guard(d.lock);
-  return d.board.FT_SetLatencyTimer(handle, ms);
+  return Instance().rack.FT_SetLatencyTimer(handle, ms);
 }
 
 QVX_EXPORT FT_STATUS QVX_FTAPI FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DWORD outSize) {
-  DropIn& d = Instance();
-  const std::lock_guard guard(d.lock);
-  return d.board.FT_SetUSBParameters(handle, inSize, outSize);
+  return Instance().rack.FT_SetUSBParameters(handle, inSize, outSize);
 }
 
 QVX_EXPORT FT_STATUS QVX_FTAPI FT_Purge(FT_HANDLE handle, DWORD mask) {
-  DropIn& d = Instance();
-  const std::lock_guard guard(d.lock);
-  return d.board.FT_Purge(handle, mask);
+  return Instance().rack.FT_Purge(handle, mask);
 }
 
 QVX_EXPORT FT_STATUS QVX_FTAPI FT_Write(FT_HANDLE handle, void* data, DWORD count, DWORD* written) {
-  DropIn& d = Instance();
-  const std::lock_guard guard(d.lock);
-  return d.board.FT_Write(handle, data, count, written);
+  return Instance().rack.FT_Write(handle, data, count, written);
 }
 
 QVX_EXPORT FT_STATUS QVX_FTAPI FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) {
-  DropIn& d = Instance();
-  const std::lock_guard guard(d.lock);
-  return d.board.FT_Read(handle, data, count, read);
+  return Instance().rack.FT_Read(handle, data, count, read);
 }
 
 QVX_EXPORT FT_STATUS QVX_FTAPI FT_Close(FT_HANDLE handle) {
-  DropIn& d = Instance();
-  const std::lock_guard guard(d.lock);
-  const FT_STATUS status = d.board.FT_Close(handle);
-  if (status == qvx::ft::OK && !d.flashOut.empty()) Dump(d.board, d.flashOut);
-  return status;
+  return Instance().rack.FT_Close(handle);
+}
+
+QVX_EXPORT FT_STATUS QVX_FTAPI FT_CreateDeviceInfoList(DWORD* count) {
+  return Instance().rack.FT_CreateDeviceInfoList(count);
+}
+
+QVX_EXPORT FT_STATUS QVX_FTAPI FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type,
+                                                      DWORD* id, DWORD* locId, void* serialNumber,
+                                                      void* description, FT_HANDLE* handle) {
+  return Instance().rack.FT_GetDeviceInfoDetail(index, flags, type, id, locId, serialNumber,
+                                                description, handle);
 }

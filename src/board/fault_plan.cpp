@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace qvx::board {
 
@@ -56,6 +57,10 @@ void FaultPlan::SwallowReply(const std::string& mnemonic, int nth) {
 
 void FaultPlan::UnplugAfter(const std::string& mnemonic, int nth) {
   unplugs_.push_back({mnemonic, nth, commandCounts_[mnemonic]});
+}
+
+void FaultPlan::RunAfter(const std::string& mnemonic, int nth, std::function<void()> action) {
+  actions_.push_back({{mnemonic, nth, commandCounts_[mnemonic]}, std::move(action)});
 }
 
 void FaultPlan::InjectRandomFaults(std::uint32_t seed, double probability) {
@@ -122,12 +127,15 @@ FaultPlan::ReadVerdict FaultPlan::OnRead(std::size_t asked) {
   return verdict;
 }
 
-bool FaultPlan::Matches(const std::vector<CommandRule>& rules, const std::string& mnemonic) const {
+bool FaultPlan::Fires(const CommandRule& rule, const std::string& mnemonic) const {
   const auto count = commandCounts_.find(mnemonic);
   const int number = count == commandCounts_.end() ? 0 : count->second;
-  return std::any_of(rules.begin(), rules.end(), [&](const CommandRule& rule) {
-    return rule.mnemonic == mnemonic && (rule.nth == 0 || number - rule.base == rule.nth);
-  });
+  return rule.mnemonic == mnemonic && (rule.nth == 0 || number - rule.base == rule.nth);
+}
+
+bool FaultPlan::Matches(const std::vector<CommandRule>& rules, const std::string& mnemonic) const {
+  return std::any_of(rules.begin(), rules.end(),
+                     [&](const CommandRule& rule) { return Fires(rule, mnemonic); });
 }
 
 // Scripted and drawn corruption use different masks so that both on one byte still alter it.
@@ -139,6 +147,9 @@ void FaultPlan::Corrupt(BoardProtocol::Completed& done, std::size_t index, std::
 bool FaultPlan::OnCommand(BoardProtocol::Completed& done, const WriteVerdict& verdict) {
   const std::string& mnemonic = done.command.mnemonic;
   const std::string name = mnemonic + " #" + std::to_string(++commandCounts_[mnemonic]);
+  for (const Action& action : actions_) {
+    if (Fires(action.rule, mnemonic)) action.run();
+  }
 
   if (Matches(unplugs_, mnemonic)) {
     done.reply.clear();

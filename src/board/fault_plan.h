@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <random>
@@ -37,6 +38,8 @@ class FaultPlan {
   void SwallowReply(const std::string& mnemonic, int nth);
   void UnplugAfter(const std::string& mnemonic, int nth);
   void InjectRandomFaults(std::uint32_t seed, double probability);
+  // Not a fault: runs `action` when the nth command of that mnemonic completes (0 = every one).
+  void RunAfter(const std::string& mnemonic, int nth, std::function<void()> action);
 
   // One per driver call that reached the board, in order.
   FT_STATUS OnCall(Call call);  // any call but Write and Read
@@ -62,6 +65,10 @@ class FaultPlan {
     int nth;
     int base;
   };
+  struct Action {
+    CommandRule rule;
+    std::function<void()> run;
+  };
   struct Corruption {
     std::size_t byte;
     bool persistent;
@@ -69,6 +76,7 @@ class FaultPlan {
 
   FT_STATUS Scripted(Call call);
   bool Drawn();  // true with the random probability; always draws once when armed
+  bool Fires(const CommandRule& rule, const std::string& mnemonic) const;
   bool Matches(const std::vector<CommandRule>& rules, const std::string& mnemonic) const;
   void Corrupt(BoardProtocol::Completed& done, std::size_t index, std::uint8_t mask);
 
@@ -78,6 +86,7 @@ class FaultPlan {
   std::size_t pieceBytes_ = 0;
   std::vector<CommandRule> swallows_;
   std::vector<CommandRule> unplugs_;
+  std::vector<Action> actions_;
   std::map<std::string, int> commandCounts_;
 
   std::optional<std::mt19937> random_;

@@ -11,6 +11,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// What the list says of the simulated chip: an FT232R, vendor 0403, product 6001.
+constexpr DWORD kDeviceType232R = 5;
+constexpr DWORD kDeviceId = 0x04036001;
+
 // Some platforms' sleeps wake up to a millisecond early; a timeout must not end before its time.
 void SleepUntil(std::chrono::steady_clock::time_point moment) {
   while (moment > std::chrono::steady_clock::now()) std::this_thread::sleep_until(moment);
@@ -30,6 +34,10 @@ VirtualBoard::VirtualBoard() = default;
 
 void VirtualBoard::SetDescription(std::string description) {
   description_ = std::move(description);
+}
+
+void VirtualBoard::SetSerialNumber(std::string serialNumber) {
+  serialNumber_ = std::move(serialNumber);
 }
 
 void VirtualBoard::SetVersions(std::uint8_t hardware, std::uint8_t firmware) {
@@ -67,6 +75,11 @@ void VirtualBoard::SwallowReply(const std::string& mnemonic, int nth) {
 
 void VirtualBoard::UnplugAfter(const std::string& mnemonic, int nth) {
   faults_.UnplugAfter(mnemonic, nth);
+}
+
+void VirtualBoard::AfterCommand(const std::string& mnemonic, int nth,
+                                std::function<void()> action) {
+  faults_.RunAfter(mnemonic, nth, std::move(action));
 }
 
 void VirtualBoard::SetSignature(std::string signature) {
@@ -118,12 +131,16 @@ FT_STATUS VirtualBoard::Enter(FT_HANDLE handle, Call call) {
   return status != ft::OK ? status : faults_.OnCall(call);
 }
 
+bool VirtualBoard::Answers(const char* name, DWORD flags) const {
+  if (!attached_ || name == nullptr) return false;
+  if (flags == ft::OPEN_BY_DESCRIPTION) return description_ == name;
+  return flags == ft::OPEN_BY_SERIAL_NUMBER && serialNumber_ == name;
+}
+
 FT_STATUS VirtualBoard::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) {
   if (description == nullptr || handle == nullptr) return ft::INVALID_PARAMETER;
   if (const FT_STATUS fault = faults_.OnCall(Call::Open); fault != ft::OK) return fault;
-  if (!attached_ || flags != ft::OPEN_BY_DESCRIPTION || description_ != description) {
-    return ft::DEVICE_NOT_FOUND;
-  }
+  if (!Answers(description, flags)) return ft::DEVICE_NOT_FOUND;
   if (open_) return ft::DEVICE_NOT_OPENED;
   open_ = true;
   ++opens_;
@@ -252,6 +269,26 @@ FT_STATUS VirtualBoard::FT_Close(FT_HANDLE handle) {
   open_ = false;
   ++closes_;
   rx_.clear();
+  return ft::OK;
+}
+
+FT_STATUS VirtualBoard::FT_CreateDeviceInfoList(DWORD* count) {
+  if (count == nullptr) return ft::INVALID_PARAMETER;
+  *count = attached_ ? 1 : 0;
+  return ft::OK;
+}
+
+FT_STATUS VirtualBoard::FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id,
+                                               DWORD* locId, void* serialNumber, void* description,
+                                               FT_HANDLE* handle) {
+  if (index != 0 || !attached_) return ft::DEVICE_NOT_FOUND;
+  if (flags != nullptr) *flags = open_ ? ft::FLAGS_OPENED : 0;
+  if (type != nullptr) *type = kDeviceType232R;
+  if (id != nullptr) *id = kDeviceId;
+  if (locId != nullptr) *locId = 0;
+  if (handle != nullptr) *handle = open_ ? &handleToken_ : nullptr;
+  ft::CopyDetail(serialNumber, ft::SERIAL_NUMBER_SIZE, serialNumber_);
+  ft::CopyDetail(description, ft::DESCRIPTION_SIZE, description_);
   return ft::OK;
 }
 

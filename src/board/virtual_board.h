@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +46,7 @@ class VirtualBoard : public D2xx {
 
   // --- Configuration -------------------------------------------------------------------
   void SetDescription(std::string description);                    // default "Quorvex"
+  void SetSerialNumber(std::string serialNumber);                  // default "QVX00001"
   void SetVersions(std::uint8_t hardware, std::uint8_t firmware);  // default 0x21, 0x11
   void SetTiming(const Timing& timing);
   std::vector<std::uint8_t>& Flash();  // 65,536 bytes, erased to 0xFF
@@ -72,6 +74,9 @@ class VirtualBoard : public D2xx {
   // Random transient faults of every kind, from a seed; probability per driver call. Purges
   // fail; writes fail, lose their replies or corrupt one read-back byte; reads fail or split.
   void InjectRandomFaults(std::uint32_t seed, double probability);
+  // Not a fault: runs `action` inside the write that completes the nth command of that mnemonic
+  // (counted from now; 0 = every one), before the board answers it.
+  void AfterCommand(const std::string& mnemonic, int nth, std::function<void()> action);
 
   // --- Inspection ------------------------------------------------------------------------
   const std::vector<Command>& Commands() const;
@@ -83,6 +88,11 @@ class VirtualBoard : public D2xx {
   bool IsOpen() const;
   bool InBootloader() const;
   std::size_t PendingReplyBytes() const { return rx_.size(); }
+  const std::string& SerialNumber() const { return serialNumber_; }
+  // Whether FT_OpenEx would look at this board for that description or serial number.
+  bool Answers(const char* name, DWORD flags) const;
+  // Whether the handle is this board's, open or not.
+  bool Owns(FT_HANDLE handle) const { return handle == &handleToken_; }
 
   // --- D2xx ------------------------------------------------------------------------------
   FT_STATUS FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) override;
@@ -93,6 +103,11 @@ class VirtualBoard : public D2xx {
   FT_STATUS FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) override;
   FT_STATUS FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) override;
   FT_STATUS FT_Close(FT_HANDLE handle) override;
+  // A list of one board, or of none while it is detached.
+  FT_STATUS FT_CreateDeviceInfoList(DWORD* count) override;
+  FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id, DWORD* locId,
+                                   void* serialNumber, void* description,
+                                   FT_HANDLE* handle) override;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -112,6 +127,7 @@ class VirtualBoard : public D2xx {
   FaultPlan faults_;
   Timing timing_;
   std::string description_ = "Quorvex";
+  std::string serialNumber_ = "QVX00001";
   bool attached_ = true;
   bool open_ = false;
   char handleToken_ = 0;  // its address is the handle

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // The vendor library's calling convention, for its exports and for calls into it.
 #ifdef _WIN32
@@ -9,8 +12,9 @@
 #define QVX_FTAPI
 #endif
 
-// The eight driver calls the link needs, as one seam. Providers: the vendor library loaded by
-// name, libftdi1, the virtual board and the tests' scripted fake.
+// The eight driver calls the link needs, as one seam, and two optional ones for finding boards.
+// Providers: the vendor library loaded by name, libftdi1, the virtual board and the tests'
+// scripted fake.
 namespace qvx {
 
 // The vendor's types on 64-bit Linux and Windows: the handle is a pointer, statuses and counts
@@ -30,15 +34,33 @@ inline constexpr FT_STATUS INVALID_PARAMETER = 6;
 inline constexpr FT_STATUS NOT_SUPPORTED = 17;
 inline constexpr FT_STATUS OTHER_ERROR = 18;
 
+inline constexpr DWORD OPEN_BY_SERIAL_NUMBER = 1;
 inline constexpr DWORD OPEN_BY_DESCRIPTION = 2;
+inline constexpr DWORD FLAGS_OPENED = 1;  // a listed device some process holds open
+// The buffers FT_GetDeviceInfoDetail fills, terminating NUL included.
+inline constexpr std::size_t SERIAL_NUMBER_SIZE = 16;
+inline constexpr std::size_t DESCRIPTION_SIZE = 64;
 inline constexpr DWORD PURGE_RX = 1;
 inline constexpr DWORD PURGE_TX = 2;
+
+// Copies text into a detail buffer of `size` bytes as a NUL-terminated string, cut to fit.
+inline void CopyDetail(void* buffer, std::size_t size, std::string_view text) {
+  if (buffer == nullptr || size == 0) return;
+  auto* out = static_cast<char*>(buffer);
+  const std::size_t n = std::min(text.size(), size - 1);
+  std::copy_n(text.begin(), n, out);
+  out[n] = '\0';
+}
 }  // namespace ft
+
+// Why a listed device could not be opened, as far as a provider can tell.
+enum class Obstacle { Unknown, NoPermission, InUse, KernelDriver };
 
 class D2xx {
  public:
   virtual ~D2xx() = default;
 
+  // `description` is the serial number instead when flags is OPEN_BY_SERIAL_NUMBER.
   virtual FT_STATUS FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) = 0;
   virtual FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) = 0;
   virtual FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) = 0;
@@ -47,6 +69,20 @@ class D2xx {
   virtual FT_STATUS FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) = 0;
   virtual FT_STATUS FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) = 0;
   virtual FT_STATUS FT_Close(FT_HANDLE handle) = 0;
+
+  // Enumeration, a capability not every provider has; those without it still open the one
+  // board by its description. The list is taken at FT_CreateDeviceInfoList; details are by
+  // index into it, serial number and description copied NUL-terminated into buffers of
+  // SERIAL_NUMBER_SIZE and DESCRIPTION_SIZE bytes.
+  virtual FT_STATUS FT_CreateDeviceInfoList(DWORD* /*count*/) { return ft::NOT_SUPPORTED; }
+  virtual FT_STATUS FT_GetDeviceInfoDetail(DWORD /*index*/, DWORD* /*flags*/, DWORD* /*type*/,
+                                           DWORD* /*id*/, DWORD* /*locId*/, void* /*serialNumber*/,
+                                           void* /*description*/, FT_HANDLE* /*handle*/) {
+    return ft::NOT_SUPPORTED;
+  }
+  // Not a driver call: what stands in the way of opening listed device `index`, for the
+  // operator's advice.
+  virtual Obstacle OpenObstacle(DWORD /*index*/) { return Obstacle::Unknown; }
 };
 
 }  // namespace qvx

@@ -7,7 +7,7 @@
 #include <array>
 #include <chrono>
 #include <climits>
-#include <cstring>
+#include <string_view>
 
 #include "link/dynamic_library.h"
 
@@ -29,6 +29,8 @@ constexpr int kPassSlackMs = 10;
 constexpr int kChipDefaultLatencyMs = 16;
 constexpr DWORD kMaxTransfer = 65536;
 constexpr DWORD kTransferUnit = 64;
+// Room for any USB string descriptor (at most 126 characters) and its NUL.
+constexpr std::size_t kStringSize = 128;
 
 }  // namespace
 
@@ -89,9 +91,36 @@ FtdiLibrary::Device* FtdiLibrary::Find(FT_HANDLE handle) const {
   return it == devices_.end() ? nullptr : it->get();
 }
 
+void FtdiLibrary::ForEachDevice(ftdi_context* context, const Visitor& visit) {
+  bool more = true;
+  for (const int product : kProductIds) {
+    ftdi_device_list* list = nullptr;
+    if (fn_->findAll(context, &list, kFtdiVendor, product) > 0) {
+      for (ftdi_device_list* node = list; node != nullptr && more; node = node->next) {
+        std::array<char, kStringSize> description{};
+        std::array<char, kStringSize> serial{};
+        // Reading the strings opens the device; one we may not open gives none. The serial
+        // number is asked for apart, as a chip without one must still be found by description.
+        const bool readable =
+            fn_->getStrings(context, node->dev, nullptr, 0, description.data(),
+                            static_cast<int>(description.size()), nullptr, 0) >= 0;
+        if (readable && fn_->getStrings(context, node->dev, nullptr, 0, nullptr, 0, serial.data(),
+                                        static_cast<int>(serial.size())) < 0) {
+          serial[0] = '\0';
+        }
+        const auto id = static_cast<DWORD>(kFtdiVendor) << 16 | static_cast<DWORD>(product);
+        more = visit(node->dev, {id, serial.data(), description.data(), readable});
+      }
+    }
+    fn_->listFree(&list);
+    if (!more) return;
+  }
+}
+
 FT_STATUS FtdiLibrary::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) {
   if (description == nullptr || handle == nullptr) return ft::INVALID_PARAMETER;
-  if (flags != ft::OPEN_BY_DESCRIPTION) return ft::NOT_SUPPORTED;
+  const bool bySerial = flags == ft::OPEN_BY_SERIAL_NUMBER;
+  if (!bySerial && flags != ft::OPEN_BY_DESCRIPTION) return ft::NOT_SUPPORTED;
 
   // No context means no USB access at all: to the caller, no board.
   ftdi_context* context = fn_->newContext();
@@ -99,24 +128,16 @@ FT_STATUS FtdiLibrary::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE
 
   bool seenButBusy = false;
   bool opened = false;
-  for (const int product : kProductIds) {
-    ftdi_device_list* list = nullptr;
-    if (fn_->findAll(context, &list, kFtdiVendor, product) > 0) {
-      for (ftdi_device_list* node = list; node != nullptr && !opened; node = node->next) {
-        std::array<char, 128> found{};
-        // A device we may not read (no permission, gone again) cannot be ours to open either.
-        if (fn_->getStrings(context, node->dev, nullptr, 0, found.data(),
-                            static_cast<int>(found.size()), nullptr, 0) < 0 ||
-            std::strcmp(found.data(), description) != 0) {
-          continue;
-        }
-        opened = fn_->openDev(context, node->dev) == 0;
-        seenButBusy = seenButBusy || !opened;
-      }
+  ForEachDevice(context, [&](libusb_device* device, const Listed& listed) {
+    // A device we may not read (no permission, gone again) cannot be ours to open either.
+    if (!listed.readable ||
+        (bySerial ? listed.serialNumber : listed.description) != std::string_view(description)) {
+      return true;
     }
-    fn_->listFree(&list);
-    if (opened) break;
-  }
+    opened = fn_->openDev(context, device) == 0;
+    seenButBusy = seenButBusy || !opened;
+    return !opened;
+  });
   if (!opened) {
     fn_->freeContext(context);
     return seenButBusy ? ft::DEVICE_NOT_OPENED : ft::DEVICE_NOT_FOUND;
@@ -239,6 +260,44 @@ FT_STATUS FtdiLibrary::Release(Device* device) {
   fn_->freeContext(device->context);
   std::erase_if(devices_, [device](const auto& d) { return d.get() == device; });
   return closed == 0 ? ft::OK : ft::IO_ERROR;
+}
+
+FT_STATUS FtdiLibrary::FT_CreateDeviceInfoList(DWORD* count) {
+  if (count == nullptr) return ft::INVALID_PARAMETER;
+  listed_.clear();
+  ftdi_context* context = fn_->newContext();
+  if (context != nullptr) {
+    ForEachDevice(context, [this](libusb_device* /*device*/, const Listed& listed) {
+      listed_.push_back(listed);
+      return true;
+    });
+    fn_->freeContext(context);
+  }
+  *count = static_cast<DWORD>(listed_.size());
+  return ft::OK;
+}
+
+FT_STATUS FtdiLibrary::FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id,
+                                              DWORD* locId, void* serialNumber, void* description,
+                                              FT_HANDLE* handle) {
+  if (index >= listed_.size()) return ft::DEVICE_NOT_FOUND;
+  const Listed& listed = listed_[index];
+  // Whether another process holds it cannot be known without trying to open it.
+  if (flags != nullptr) *flags = 0;
+  if (type != nullptr) *type = 0;
+  if (id != nullptr) *id = listed.id;
+  if (locId != nullptr) *locId = 0;
+  if (handle != nullptr) *handle = nullptr;
+  ft::CopyDetail(serialNumber, ft::SERIAL_NUMBER_SIZE, listed.serialNumber);
+  ft::CopyDetail(description, ft::DESCRIPTION_SIZE, listed.description);
+  return ft::OK;
+}
+
+Obstacle FtdiLibrary::OpenObstacle(DWORD index) {
+  if (index >= listed_.size()) return Obstacle::Unknown;
+  // libftdi1 detaches the kernel's serial driver itself; a device whose strings it could read
+  // we may open, so only another program's claim stands in the way.
+  return listed_[index].readable ? Obstacle::InUse : Obstacle::NoPermission;
 }
 
 }  // namespace qvx

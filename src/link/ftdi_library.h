@@ -1,15 +1,21 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "link/d2xx.h"
+
+struct ftdi_context;
+struct libusb_device;
 
 namespace qvx {
 
 // The eight calls built on libftdi1, for systems without the vendor library. libftdi1 is loaded
 // at run time, like the vendor library, so that one process never holds two copies of libusb.
-// A handle is the address of one of this provider's open devices.
+// A handle is the address of one of this provider's open devices. Devices are found through
+// libftdi1's own enumeration and USB string descriptors, by description or serial number.
 class FtdiLibrary : public D2xx {
  public:
 #if defined(__APPLE__)
@@ -33,16 +39,32 @@ class FtdiLibrary : public D2xx {
   FT_STATUS FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) override;
   FT_STATUS FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) override;
   FT_STATUS FT_Close(FT_HANDLE handle) override;
+  FT_STATUS FT_CreateDeviceInfoList(DWORD* count) override;
+  FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id, DWORD* locId,
+                                   void* serialNumber, void* description,
+                                   FT_HANDLE* handle) override;
+  Obstacle OpenObstacle(DWORD index) override;
 
  private:
   struct Functions;
   struct Device;
+  // One attached FTDI device as enumeration saw it.
+  struct Listed {
+    DWORD id;  // vendor in the high 16 bits, product in the low
+    std::string serialNumber;
+    std::string description;
+    bool readable;  // false: its strings could not be read, so it could not be opened either
+  };
+  // Calls visit for every attached FTDI device until it returns false.
+  using Visitor = std::function<bool(libusb_device* device, const Listed& listed)>;
+  void ForEachDevice(ftdi_context* context, const Visitor& visit);
   explicit FtdiLibrary(std::unique_ptr<Functions> functions);
   Device* Find(FT_HANDLE handle) const;
   FT_STATUS Release(Device* device);  // closes and forgets it
 
   std::unique_ptr<Functions> fn_;
   std::vector<std::unique_ptr<Device>> devices_;
+  std::vector<Listed> listed_;
 };
 
 }  // namespace qvx

@@ -53,10 +53,12 @@ void QVXModule::PutText(std::array<std::uint8_t, kTextBufferSize>& buffer, std::
 // --- Link ---------------------------------------------------------------------------------
 
 void QVXModule::OpenDevice() {
-  std::string description = "Quorvex";
-  description.push_back('\0');
+  const bool bySerial = !SerialNumber.empty();
+  std::string name = bySerial ? SerialNumber : "Quorvex";
+  name.push_back('\0');
   FT_HANDLE handle = nullptr;
-  FtStatus = AsStatus(driver_.FT_OpenEx(description.data(), ft::OPEN_BY_DESCRIPTION, &handle));
+  FtStatus = AsStatus(driver_.FT_OpenEx(
+      name.data(), bySerial ? ft::OPEN_BY_SERIAL_NUMBER : ft::OPEN_BY_DESCRIPTION, &handle));
   if (FtStatus != kOk) return;
   DeviceHandle = handle;
 

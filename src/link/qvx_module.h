@@ -21,7 +21,9 @@ class QVXModule {
 
   QVXModule(D2xx& driver, std::vector<std::uint8_t>& imageBuffer);
 
-  // Link state.
+  // Link state. OpenDevice opens the board with this serial number, or when it is empty the
+  // first board with the description "Quorvex".
+  std::string SerialNumber;
   FT_HANDLE DeviceHandle = nullptr;
   std::int32_t FtStatus = 0;
   std::int32_t WriteLength = 0;

@@ -27,12 +27,15 @@ SystemDriver::SystemDriver(std::vector<Loader> loaders) : loaders_(std::move(loa
 SystemDriver::~SystemDriver() = default;
 
 D2xx* SystemDriver::Loaded() {
-  // Loading is tried once; a library that appears later is not picked up.
-  for (Loader& load : loaders_) {
-    provider_ = load();
-    if (provider_ != nullptr) break;
+  // Loading is tried once; a library that appears later is not picked up. After the first
+  // call nothing here changes, so boards on several threads may share the driver.
+  if (!loaders_.empty()) {
+    for (Loader& load : loaders_) {
+      provider_ = load();
+      if (provider_ != nullptr) break;
+    }
+    loaders_.clear();
   }
-  loaders_.clear();
   return provider_.get();
 }
 
@@ -74,6 +77,25 @@ FT_STATUS SystemDriver::FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD
 FT_STATUS SystemDriver::FT_Close(FT_HANDLE handle) {
   D2xx* p = Loaded();
   return p != nullptr ? p->FT_Close(handle) : ft::INVALID_HANDLE;
+}
+
+FT_STATUS SystemDriver::FT_CreateDeviceInfoList(DWORD* count) {
+  D2xx* p = Loaded();
+  return p != nullptr ? p->FT_CreateDeviceInfoList(count) : ft::NOT_SUPPORTED;
+}
+
+FT_STATUS SystemDriver::FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id,
+                                               DWORD* locId, void* serialNumber, void* description,
+                                               FT_HANDLE* handle) {
+  D2xx* p = Loaded();
+  return p != nullptr ? p->FT_GetDeviceInfoDetail(index, flags, type, id, locId, serialNumber,
+                                                  description, handle)
+                      : ft::NOT_SUPPORTED;
+}
+
+Obstacle SystemDriver::OpenObstacle(DWORD index) {
+  D2xx* p = Loaded();
+  return p != nullptr ? p->OpenObstacle(index) : Obstacle::Unknown;
 }
 
 }  // namespace qvx

@@ -10,7 +10,9 @@ namespace qvx {
 
 // The program's driver: at the first call it takes the first provider that loads, in order
 // the vendor's library, then (not on Windows) libftdi1, and forwards every call to it. With none
-// loaded an open finds no device and every other call meets an invalid handle.
+// loaded an open finds no device and every other call meets an invalid handle. The first call
+// belongs on one thread; after it, calls from several threads are as safe as the provider makes
+// them.
 class SystemDriver : public D2xx {
  public:
   using Loader = std::function<std::unique_ptr<D2xx>()>;
@@ -30,6 +32,11 @@ class SystemDriver : public D2xx {
   FT_STATUS FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) override;
   FT_STATUS FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) override;
   FT_STATUS FT_Close(FT_HANDLE handle) override;
+  FT_STATUS FT_CreateDeviceInfoList(DWORD* count) override;
+  FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id, DWORD* locId,
+                                   void* serialNumber, void* description,
+                                   FT_HANDLE* handle) override;
+  Obstacle OpenObstacle(DWORD index) override;
 
  private:
   D2xx* Loaded();

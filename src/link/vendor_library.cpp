@@ -15,6 +15,10 @@ typedef FT_STATUS(QVX_FTAPI* FtPurge)(FT_HANDLE handle, DWORD mask);
 typedef FT_STATUS(QVX_FTAPI* FtWrite)(FT_HANDLE handle, void* data, DWORD count, DWORD* written);
 typedef FT_STATUS(QVX_FTAPI* FtRead)(FT_HANDLE handle, void* data, DWORD count, DWORD* read);
 typedef FT_STATUS(QVX_FTAPI* FtClose)(FT_HANDLE handle);
+typedef FT_STATUS(QVX_FTAPI* FtCreateDeviceInfoList)(DWORD* count);
+typedef FT_STATUS(QVX_FTAPI* FtGetDeviceInfoDetail)(DWORD index, DWORD* flags, DWORD* type,
+                                                    DWORD* id, DWORD* locId, void* serialNumber,
+                                                    void* description, FT_HANDLE* handle);
 }
 
 struct VendorLibrary::Functions {
@@ -26,6 +30,9 @@ struct VendorLibrary::Functions {
   FtWrite write = nullptr;
   FtRead read = nullptr;
   FtClose close = nullptr;
+  // Optional: null where the library does not export them.
+  FtCreateDeviceInfoList createDeviceInfoList = nullptr;
+  FtGetDeviceInfoDetail getDeviceInfoDetail = nullptr;
 };
 
 std::unique_ptr<VendorLibrary> VendorLibrary::Load(const char* name) {
@@ -39,6 +46,12 @@ std::unique_ptr<VendorLibrary> VendorLibrary::Load(const char* name) {
       library->Bind(f->purge, "FT_Purge") && library->Bind(f->write, "FT_Write") &&
       library->Bind(f->read, "FT_Read") && library->Bind(f->close, "FT_Close");
   if (!complete) return nullptr;
+  // The list is used only as a pair.
+  if (!library->Bind(f->createDeviceInfoList, "FT_CreateDeviceInfoList") ||
+      !library->Bind(f->getDeviceInfoDetail, "FT_GetDeviceInfoDetail")) {
+    f->createDeviceInfoList = nullptr;
+    f->getDeviceInfoDetail = nullptr;
+  }
   return std::unique_ptr<VendorLibrary>(new VendorLibrary(std::move(f)));
 }
 
@@ -76,6 +89,31 @@ FT_STATUS VendorLibrary::FT_Read(FT_HANDLE handle, void* data, DWORD count, DWOR
 
 FT_STATUS VendorLibrary::FT_Close(FT_HANDLE handle) {
   return fn_->close(handle);
+}
+
+FT_STATUS VendorLibrary::FT_CreateDeviceInfoList(DWORD* count) {
+  if (fn_->createDeviceInfoList == nullptr) return D2xx::FT_CreateDeviceInfoList(count);
+  return fn_->createDeviceInfoList(count);
+}
+
+FT_STATUS VendorLibrary::FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id,
+                                                DWORD* locId, void* serialNumber, void* description,
+                                                FT_HANDLE* handle) {
+  if (fn_->getDeviceInfoDetail == nullptr) {
+    return D2xx::FT_GetDeviceInfoDetail(index, flags, type, id, locId, serialNumber, description,
+                                        handle);
+  }
+  return fn_->getDeviceInfoDetail(index, flags, type, id, locId, serialNumber, description, handle);
+}
+
+Obstacle VendorLibrary::OpenObstacle(DWORD /*index*/) {
+  // This library cannot take a device over from the kernel's serial driver, which on Linux
+  // claims every FTDI chip it knows; elsewhere it owns its devices.
+#if defined(__linux__)
+  return Obstacle::KernelDriver;
+#else
+  return Obstacle::Unknown;
+#endif
 }
 
 }  // namespace qvx

@@ -7,7 +7,7 @@
 namespace qvx {
 
 // The vendor's own driver library, loaded by name and called through the eight functions it
-// exports under their documented names.
+// exports under their documented names, and its device list where it exports that too.
 class VendorLibrary : public D2xx {
  public:
 #if defined(_WIN32)
@@ -29,6 +29,11 @@ class VendorLibrary : public D2xx {
   FT_STATUS FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) override;
   FT_STATUS FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) override;
   FT_STATUS FT_Close(FT_HANDLE handle) override;
+  FT_STATUS FT_CreateDeviceInfoList(DWORD* count) override;
+  FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id, DWORD* locId,
+                                   void* serialNumber, void* description,
+                                   FT_HANDLE* handle) override;
+  Obstacle OpenObstacle(DWORD index) override;
 
   ~VendorLibrary() override;
 

@@ -24,6 +24,7 @@ bool UpdateEngine::PumpMessages() {
 }
 
 bool UpdateEngine::SpendAttempt(std::int16_t exhausted) {
+  view_.AttemptFailed(Link.FlashAddress, kRetryBudget - RetryBudget + 1);
   if (--RetryBudget > 0) return true;
   OpResult = exhausted;
   return false;
@@ -67,13 +68,9 @@ void UpdateEngine::WriteRegion() {
   OpResult = op::kSuccess;
 }
 
-// Reads the region back into its own place in ImageBuffer and compares it with the same
-// indexes of ReferenceImage. Blocks that differ are read again, into their own place, until
-// they match or the budget runs out.
-void UpdateEngine::VerifyRegion() {
+void UpdateEngine::ReadRegion() {
   RetryBudget = kRetryBudget;
   Link.FlashAddress = RegionAddress;
-  const std::int32_t regionOffset = Link.BufferOffset;
   const int first = view_.ProgressValue();
   const int last = LastBlockNumber(first, VerifyLength, Link.BlockWords);
   for (int n = first; n <= last; ++n) {
@@ -83,8 +80,18 @@ void UpdateEngine::VerifyRegion() {
     if (!ReadBlock()) return;
     NextBlock();
   }
-  const std::int32_t blocks = std::max(0, last - first + 1);
+  OpResult = op::kSuccess;
+}
+
+// Reads the region back into its own place in ImageBuffer and compares it with the same
+// indexes of ReferenceImage. Blocks that differ are read again, into their own place, until
+// they match or the budget runs out.
+void UpdateEngine::VerifyRegion() {
+  const std::int32_t regionOffset = Link.BufferOffset;
+  ReadRegion();
+  if (OpResult != op::kSuccess) return;
   const std::int32_t regionEnd = Link.BufferOffset;
+  const std::int32_t blocks = (regionEnd - regionOffset) / (4 * Link.BlockWords);
   for (;;) {
     Link.FlashAddress = RegionAddress;
     Link.BufferOffset = regionEnd;

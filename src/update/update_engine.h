@@ -23,6 +23,10 @@ class UpdateEngine : public FirmwareImage {
   std::int32_t RetryBudget = 0;
 
   void WriteRegion();
+  // Reads VerifyLength words from RegionAddress into ImageBuffer at BufferOffset, block by
+  // block with the bar and retries of a verify pass; OpResult 0 or op::kCommFailure.
+  void ReadRegion();
+  // ReadRegion, then the comparison with ReferenceImage.
   void VerifyRegion();
   // A close of the window during an update ends it at the next message pump, leaving
   // OpResult at op::kCommFailure without touching the link or the view again.

@@ -37,6 +37,9 @@ class UpdateView {
   virtual void ShowMessage(const Message& message) = 0;
   // True once the operator has closed the window (or interrupted the program).
   virtual bool IsClosed() const = 0;
+  // Told of every failed attempt a region pass counts against its budget: the flash address
+  // the pass was at and how many attempts of the pass have failed so far. For a log.
+  virtual void AttemptFailed(std::int32_t /*flashAddress*/, int /*failedAttempts*/) {}
 };
 
 }  // namespace qvx

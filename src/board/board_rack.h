@@ -1,0 +1,65 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "board/virtual_board.h"
+#include "link/d2xx.h"
+
+namespace qvx::board {
+
+// Several virtual boards behind one driver, as a machine with several attached sees them:
+// distinct serial numbers ("QVX00001", "QVX00002", ...), each board with its own flash, timing
+// and faults. Every board has its own lock, so boards driven from different threads run side
+// by side and a board's sleeps never hold up another's.
+class BoardRack : public D2xx {
+ public:
+  explicit BoardRack(std::size_t boards);
+
+  static std::string SerialNumberOf(std::size_t index);  // of the board at that index
+
+  std::size_t Size() const { return slots_.size(); }
+  // For setting up and inspecting while no other thread drives that board.
+  VirtualBoard& Board(std::size_t index) { return slots_.at(index)->board; }
+  // Calls made on a handle that no board has open: a call after its close, or a stray handle.
+  int StrayCalls() const { return strayCalls_; }
+  // Runs under the board's lock after every close that succeeded.
+  void OnClose(std::function<void(VirtualBoard&)> action) { onClose_ = std::move(action); }
+
+  FT_STATUS FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) override;
+  FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) override;
+  FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
+  FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DWORD outSize) override;
+  FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) override;
+  FT_STATUS FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) override;
+  FT_STATUS FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) override;
+  FT_STATUS FT_Close(FT_HANDLE handle) override;
+  FT_STATUS FT_CreateDeviceInfoList(DWORD* count) override;
+  FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id, DWORD* locId,
+                                   void* serialNumber, void* description,
+                                   FT_HANDLE* handle) override;
+  Obstacle OpenObstacle(DWORD index) override;
+
+ private:
+  struct Slot {
+    std::mutex lock;
+    VirtualBoard board;
+  };
+
+  // Calls `call` on the board that owns the handle, under its lock.
+  template <typename Call>
+  FT_STATUS OnBoard(FT_HANDLE handle, Call call);
+
+  std::vector<std::unique_ptr<Slot>> slots_;
+  std::mutex listLock_;
+  std::vector<Slot*> listed_;  // the boards attached at the last FT_CreateDeviceInfoList
+  std::atomic<int> strayCalls_{0};
+  std::function<void(VirtualBoard&)> onClose_;
+};
+
+}  // namespace qvx::board

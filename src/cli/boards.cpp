@@ -1,0 +1,62 @@
+#include "cli/boards.h"
+
+#include <array>
+
+namespace qvx::cli {
+
+Listing ListDevices(D2xx& driver) {
+  DWORD count = 0;
+  if (driver.FT_CreateDeviceInfoList(&count) != ft::OK) return std::nullopt;
+  std::vector<ListedDevice> devices;
+  for (DWORD i = 0; i < count; ++i) {
+    DWORD flags = 0;
+    DWORD type = 0;
+    DWORD id = 0;
+    DWORD locId = 0;
+    FT_HANDLE handle = nullptr;
+    std::array<char, ft::SERIAL_NUMBER_SIZE> serial{};
+    std::array<char, ft::DESCRIPTION_SIZE> description{};
+    if (driver.FT_GetDeviceInfoDetail(i, &flags, &type, &id, &locId, serial.data(),
+                                      description.data(), &handle) != ft::OK) {
+      continue;  // gone since the list was taken
+    }
+    // The buffers' last bytes are the driver's to fill; make sure they end.
+    serial.back() = '\0';
+    description.back() = '\0';
+    ListedDevice device{i, serial.data(), description.data(), (flags & ft::FLAGS_OPENED) != 0};
+    if (device.IsBoard() || device.description.empty()) devices.push_back(device);
+  }
+  return devices;
+}
+
+std::string OpenAdvice(D2xx& driver, const ListedDevice& device) {
+  switch (device.inUse ? Obstacle::InUse : driver.OpenObstacle(device.index)) {
+    case Obstacle::NoPermission:
+      return "no permission to use it: install the udev rule 70-quorvex-updater.rules, then "
+             "unplug and replug the board";
+    case Obstacle::InUse:
+      return "in use by another program: close that program, then try again";
+    case Obstacle::KernelDriver:
+      return "held by the kernel's ftdi_sio driver, which the D2XX library cannot take over: "
+             "unload it with \"sudo modprobe -r ftdi_sio\"";
+    case Obstacle::Unknown:
+      break;
+  }
+  return "could not be opened";
+}
+
+std::string WhyNotOpened(D2xx& driver, const Listing& listing, const std::string& serialNumber,
+                         FT_STATUS status) {
+  for (const ListedDevice& device : listing.value_or(std::vector<ListedDevice>{})) {
+    if (!serialNumber.empty() && device.serialNumber == serialNumber) {
+      return "could not be opened: " + OpenAdvice(driver, device);
+    }
+  }
+  if (status != ft::DEVICE_NOT_FOUND) {
+    return "could not be opened (status " + std::to_string(status) + ")";
+  }
+  return serialNumber.empty() ? "no Quorvex board found"
+                              : "no board with serial number " + serialNumber + " is attached";
+}
+
+}  // namespace qvx::cli

@@ -1,0 +1,114 @@
+#include "cli/link_log.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+namespace qvx::cli {
+
+namespace {
+
+constexpr std::size_t kExecuteLength = 4;  // "EX" and its 16-bit operand
+
+// "2026-12-07 14:03:09.417", local time.
+std::string Timestamp() {
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const std::time_t seconds = system_clock::to_time_t(now);
+  const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &seconds);
+#else
+  localtime_r(&seconds, &local);
+#endif
+  char text[32];
+  const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  std::snprintf(text + n, sizeof text - n, ".%03d", static_cast<int>(millis));
+  return text;
+}
+
+}  // namespace
+
+void LinkLog::Write(std::string_view board, std::string_view event) {
+  const std::string line = Timestamp() + " " + std::string(board) + " " + std::string(event) + "\n";
+  for (SharedStream* sink : sinks_) sink->Write(line);
+}
+
+std::string LoggingDriver::BoardOf(FT_HANDLE handle) {
+  const std::lock_guard guard(lock_);
+  const auto it = boards_.find(handle);
+  return it == boards_.end() ? "-" : it->second;
+}
+
+FT_STATUS LoggingDriver::Checked(FT_HANDLE handle, std::string_view call, FT_STATUS status) {
+  if (status != ft::OK) {
+    log_.Write(BoardOf(handle), std::string(call) + " returned " + std::to_string(status));
+  }
+  return status;
+}
+
+FT_STATUS LoggingDriver::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) {
+  const FT_STATUS status = driver_.FT_OpenEx(description, flags, handle);
+  const std::string board = description == nullptr ? "-" : description;
+  if (status != ft::OK) {
+    log_.Write(board, "FT_OpenEx returned " + std::to_string(status));
+  } else {
+    const std::lock_guard guard(lock_);
+    boards_[*handle] = board;
+  }
+  return status;
+}
+
+FT_STATUS LoggingDriver::FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) {
+  return Checked(handle, "FT_SetTimeouts", driver_.FT_SetTimeouts(handle, readMs, writeMs));
+}
+
+FT_STATUS LoggingDriver::FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
+  return Checked(handle, "FT_SetLatencyTimer", driver_.FT_SetLatencyTimer(handle, ms));
+}
+
+FT_STATUS LoggingDriver::FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DWORD outSize) {
+  return Checked(handle, "FT_SetUSBParameters",
+                 driver_.FT_SetUSBParameters(handle, inSize, outSize));
+}
+
+FT_STATUS LoggingDriver::FT_Purge(FT_HANDLE handle, DWORD mask) {
+  log_.Write(BoardOf(handle), "purge");
+  return Checked(handle, "FT_Purge", driver_.FT_Purge(handle, mask));
+}
+
+FT_STATUS LoggingDriver::FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  if (count == kExecuteLength && bytes != nullptr && bytes[0] == 'E' && bytes[1] == 'X') {
+    char event[16];
+    std::snprintf(event, sizeof event, "EX 0x%02X%02X", bytes[2], bytes[3]);
+    log_.Write(BoardOf(handle), event);
+  }
+  return Checked(handle, "FT_Write", driver_.FT_Write(handle, data, count, written));
+}
+
+FT_STATUS LoggingDriver::FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD* read) {
+  return Checked(handle, "FT_Read", driver_.FT_Read(handle, data, count, read));
+}
+
+FT_STATUS LoggingDriver::FT_Close(FT_HANDLE handle) {
+  const FT_STATUS status = Checked(handle, "FT_Close", driver_.FT_Close(handle));
+  const std::lock_guard guard(lock_);
+  boards_.erase(handle);
+  return status;
+}
+
+FT_STATUS LoggingDriver::FT_CreateDeviceInfoList(DWORD* count) {
+  return Checked(nullptr, "FT_CreateDeviceInfoList", driver_.FT_CreateDeviceInfoList(count));
+}
+
+FT_STATUS LoggingDriver::FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id,
+                                                DWORD* locId, void* serialNumber, void* description,
+                                                FT_HANDLE* handle) {
+  return Checked(nullptr, "FT_GetDeviceInfoDetail",
+                 driver_.FT_GetDeviceInfoDetail(index, flags, type, id, locId, serialNumber,
+                                                description, handle));
+}
+
+}  // namespace qvx::cli
