@@ -11,7 +11,10 @@ namespace {
 static_assert(std::atomic<bool>::is_always_lock_free);
 constinit std::atomic<bool> interrupted{false};
 
-extern "C" void OnInterrupt(int /*signal*/) {
+extern "C" void OnInterrupt(int signal) {
+  // Windows' C library puts the default action back before it calls a handler, so a second
+  // Ctrl-C would end the program in the middle of a write: stay in place.
+  std::signal(signal, OnInterrupt);
   interrupted.store(true);
 }
 

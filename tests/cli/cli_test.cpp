@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <latch>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
@@ -185,10 +186,11 @@ TEST_F(Cli, ListShowsWhatKeepsABoardClosed) {
 TEST_F(Cli, InterruptEndsEveryUpdateAtItsNextBlockAndClosesEveryLink) {
   InstallInterruptHandlers();
   std::latch allWriting(4);
+  std::once_flag once;  // one Ctrl-C; no board goes on before its handler has run
   for (std::size_t i = 0; i < 4; ++i) {
-    rack_.Board(i).AfterCommand("WF", 3, [&allWriting] {
+    rack_.Board(i).AfterCommand("WF", 3, [&allWriting, &once] {
       allWriting.arrive_and_wait();
-      std::raise(SIGINT);
+      std::call_once(once, [] { std::raise(SIGINT); });
     });
   }
   EXPECT_EQ(Run({"flash", "--all"}), 130);
@@ -197,7 +199,7 @@ TEST_F(Cli, InterruptEndsEveryUpdateAtItsNextBlockAndClosesEveryLink) {
     EXPECT_FALSE(rack_.Board(i).IsOpen());
   }
   EXPECT_EQ(rack_.StrayCalls(), 0);
-  InterruptFlag() = false;
+  InterruptFlag() = false;  // the handler stays in place for a second Ctrl-C
   rack_.Board(0).AfterCommand("RF", 2, [] { std::raise(SIGINT); });
   EXPECT_EQ(Run({"verify", "--serial", "QVX00001"}), 130);
   EXPECT_TRUE(out_.str().ends_with("  interrupted\n")) << out_.str();
