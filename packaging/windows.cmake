@@ -1,7 +1,7 @@
 # The Windows installer (NSIS) and a zip of the same files. The drop-in virtual driver library
 # has no install rule: it never ships.
 set(QVX_COMPONENT runtime)
-install(TARGETS quorvex-updater RUNTIME DESTINATION . COMPONENT ${QVX_COMPONENT})
+install(TARGETS quorvex-updater quorvex RUNTIME DESTINATION . COMPONENT ${QVX_COMPONENT})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT ${QVX_COMPONENT})
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt
         COMPONENT ${QVX_COMPONENT})
@@ -19,7 +19,8 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_ICON ${PROJECT_SOURCE_DIR}/resources/quorvex.ico)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 
-# The Start-menu entry; the programs sit at the top of the installation folder.
+# The Start-menu entry is the window's; the command line runs from a console. Both programs sit at
+# the top of the installation folder.
 set(CPACK_PACKAGE_EXECUTABLES quorvex-updater "Quorvex Updater")
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
 # A 64-bit installer for the 64-bit programs: it needs no 32-bit layer (WOW64, or wine32 under
