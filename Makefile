@@ -10,8 +10,8 @@ WERROR     := $(if $(filter true 1 yes,$(CI)),ON,OFF)
 
 PACKAGES := g++ make cmake ninja-build pkg-config git qt6-base-dev libftdi1-dev \
             libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth \
-            xdotool imagemagick python3 \
-            dpkg-dev lintian file umockdev libumockdev-dev
+            imagemagick python3 python3-xlib \
+            dpkg-dev lintian file umockdev python3-gi gir1.2-umockdev-1.0
 
 # Sanitizer reports end the run; leaks count as reports.
 TEST_ENV := QT_QPA_PLATFORM=offscreen \
