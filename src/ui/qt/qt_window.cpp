@@ -56,8 +56,7 @@ std::size_t IndexOf(qvx::Button button) {
 
 }  // namespace
 
-QtWindow::QtWindow(D2xx& driver, ResourceLoader loader)
-    : form_(*this, driver, std::move(loader)) {
+QtWindow::QtWindow(D2xx& driver, ResourceLoader loader) : form_(*this, driver, std::move(loader)) {
   CreateControls();
   setFixedSize(kClientSize);
   setWindowIcon(QIcon(QString::fromLatin1(kIconResource)));

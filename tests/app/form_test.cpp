@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/fixtures.h"
+
+namespace qvx::test {
+namespace {
+
+using B = Button;
+const Shown kStart{{true, false, false, false}, false, "", ""};
+const std::string kHardware = "Quorvex - Hardware v2.1";
+const Shown kFound{
+    {false, true, true, false}, false, "Firmware: v1.1  -  Upgrading to: v1.6", kHardware};
+const Shown kComplete{{false, false, false, true}, false, "Flash Complete!", kHardware};
+
+void Click(Rig& rig, Button button) {
+  rig.form.Button_Click(static_cast<std::int16_t>(button));
+}
+
+TEST(FormLoad, EveryFailedCheckShowsOnlyItsBoxAndEndsTheProgram) {
+  struct Case {
+    const char* name;
+    std::function<void(Rig&)> arrange;
+    Message box;
+    bool closedAtBox;  // the window was closed before the box came up
+  };
+  const Message kNotInUpdateMode{"Quorvex Not in update mode! ", "Quorvex Updater", true, true};
+  const Case cases[] = {
+      {"another instance",
+       [](Rig& r) { r.view.otherInstance = true; },
+       {"quorvex-updater already running! ", "Quorvex Updater", true, true},
+       false},
+      {"no board",
+       [](Rig& r) { r.board.SetAttached(false); },
+       {"Quorvex hardware not found!", "USB Error!"},
+       true},
+      {"a configuration call fails",
+       [](Rig& r) { r.board.FailCall(board::Call::SetLatency, 1, ft::IO_ERROR); },
+       {"Quorvex hardware not found!", "USB Error!"},
+       true},
+      {"wrong signature", [](Rig& r) { r.board.SetSignature("kr"); }, kNotInUpdateMode, false},
+      {"no reply", [](Rig& r) { r.board.SwallowReply("SI", 1); }, kNotInUpdateMode, false},
+      {"hardware 0.0", [](Rig& r) { r.board.SetVersions(0x00, 0x11); }, kNotInUpdateMode, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    c.arrange(rig);
+    rig.form.Form_Load();
+    EXPECT_EQ(rig.view.boxes, std::vector<Message>{c.box});
+    EXPECT_EQ(rig.view.closedAtBox, std::vector<bool>{c.closedAtBox});
+    EXPECT_TRUE(rig.view.IsClosed());
+    EXPECT_FALSE(rig.view.visible);
+    EXPECT_EQ(rig.view.ended, 1);
+    EXPECT_FALSE(rig.board.IsOpen());
+  }
+  // Hardware 0.1 is in update mode: the window shows in its start state, with its caption.
+  Rig rig;
+  rig.board.SetVersions(0x01, 0x11);
+  rig.form.Form_Load();
+  EXPECT_TRUE(rig.view.boxes.empty());
+  EXPECT_TRUE(rig.view.visible);
+  EXPECT_EQ(rig.view.shown, kStart);
+  EXPECT_EQ(rig.view.caption, "Quorvex Updater v" + std::to_string(QVX_VERSION_MAJOR) + "." +
+                                  std::to_string(QVX_VERSION_MINOR));
+  EXPECT_EQ(rig.form.ImageBuffer.size(), kImageSize);
+  EXPECT_EQ(rig.form.ImageResourceId, 100);
+}
+
+TEST(Commands, EveryTransitionEndsInItsStateAndResetsKeepTheLinkOpen) {
+  const std::vector<std::vector<std::pair<Button, Shown>>> flows{
+      {{B::FindDevice, kFound}, {B::AbortFlash, kStart}, {B::FindDevice, kFound}},
+      {{B::FindDevice, kFound},
+       {B::FlashDevice, kComplete},
+       {B::Ok, kStart},
+       {B::FindDevice, kFound},
+       {B::FlashDevice, kComplete}}};
+  for (const auto& flow : flows) {
+    Rig rig;
+    rig.form.Form_Load();
+    for (const auto& [button, after] : flow) {
+      const std::size_t commands = rig.board.Commands().size();
+      Click(rig, button);
+      EXPECT_EQ(rig.view.shown, after);
+      if (button == B::AbortFlash) {
+        EXPECT_EQ(rig.board.Commands().size(), commands);
+      }
+    }
+    EXPECT_TRUE(rig.view.boxes.empty());
+    EXPECT_EQ(rig.board.Opens(), 1);
+    EXPECT_TRUE(rig.board.IsOpen());
+  }
+  // While the update runs, only the bar and the two labels show.
+  Rig rig;
+  ASSERT_TRUE(rig.Found());
+  std::vector<Shown> during;
+  rig.view.onPump = [&] { during.push_back(rig.view.shown); };
+  Click(rig, B::FlashDevice);
+  ASSERT_FALSE(during.empty());
+  for (const Shown& s : during) {
+    EXPECT_EQ(s, (Shown{{false, false, false, false}, true, "Flashing device...", kHardware}));
+  }
+}
+
+TEST(CheckDevice, ShowsTheVersionsAsTheBoardAndTheImageGiveThem) {
+  struct Case {
+    std::uint8_t hardware, firmware;
+    std::function<void(board::VirtualBoard&)> after;  // runs after the start-up
+    std::string device, status;
+  };
+  const Case cases[] = {
+      {0x1A, 0x15, nullptr, "Quorvex - Hardware v1.10", "Firmware: v1.5  -  Upgrading to: v1.6"},
+      // No reply to "SI" between the two purges: hardware 0.0, and the image is still loaded.
+      {0x21, 0x15, [](board::VirtualBoard& b) { b.SwallowReply("SI", 1); },
+       "Quorvex - Hardware v0.0", "Firmware: v1.5  -  Upgrading to: v1.6"},
+  };
+  for (const Case& c : cases) {
+    Rig rig;
+    rig.board.SetVersions(c.hardware, c.firmware);
+    rig.form.Form_Load();
+    if (c.after) c.after(rig.board);
+    Click(rig, B::FindDevice);
+    EXPECT_EQ(rig.view.shown, (Shown{{false, true, true, false}, false, c.status, c.device}));
+  }
+}
+
+TEST(CheckDevice, ARefusedImageShowsItsBoxOverTheHardwareTextThenResets) {
+  Bytes plain = TestImage();
+  plain[4] = 1;
+  Rig rig(0x11, LoaderOf(ContainerOf(plain)));
+  rig.form.Form_Load();
+  Click(rig, B::FindDevice);
+  EXPECT_EQ(rig.view.boxes, std::vector<Message>({{"Device not currently supported for upgrading!",
+                                                   "Device not supported!"}}));
+  EXPECT_EQ(rig.view.shown, kStart);
+  EXPECT_TRUE(rig.board.IsOpen());
+}
+
+TEST(CheckDevice, AFailedPurgeClosesTheWindowThenShowsTheLinkBoxAndEnds) {
+  for (const int purge : {1, 2}) {
+    Rig rig;
+    rig.form.Form_Load();
+    rig.board.FailCall(board::Call::Purge, purge, ft::IO_ERROR);
+    Click(rig, B::FindDevice);
+    EXPECT_EQ(rig.view.boxes, std::vector<Message>({{"USB Connection Failure!", "USB Error"}}));
+    EXPECT_EQ(rig.view.closedAtBox, std::vector<bool>{true});
+    EXPECT_FALSE(rig.board.IsOpen());
+    EXPECT_EQ(rig.view.ended, 1);
+  }
+}
+
+}  // namespace
+}  // namespace qvx::test

@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include "support/fixtures.h"
+#include "ui/qt/qt_window.h"
+#include "ui/qt/resource_loader.h"
+
+namespace qvx::test {
+namespace {
+
+QPushButton* ButtonOf(qt::QtWindow& window, Button button) {
+  return window.Button[static_cast<std::size_t>(button)];
+}
+
+// The window draws what the form decides and forwards the operator's clicks and closes.
+TEST(QtWindow, ShowsTheFormsStatesAndForwardsClicksAndCloses) {
+  board::VirtualBoard board;
+  qt::QtWindow window(board, LoaderOf(ContainerOf(TestImage())));
+  window.Form().Form_Load();
+  ASSERT_TRUE(window.isVisible());
+  EXPECT_TRUE(ButtonOf(window, Button::FindDevice)->isVisible());
+  EXPECT_FALSE(window.ProgressBar->isVisible());
+
+  ButtonOf(window, Button::FindDevice)->click();
+  EXPECT_EQ(window.DeviceName->text(), "Quorvex - Hardware v2.1");
+  EXPECT_TRUE(ButtonOf(window, Button::FlashDevice)->isVisible());
+  ButtonOf(window, Button::FlashDevice)->click();
+  EXPECT_EQ(window.StatusText->text(), "Flash Complete!");
+  EXPECT_EQ(window.ProgressBar->maximum(), 55);
+  EXPECT_TRUE(ButtonOf(window, Button::Ok)->isVisible());
+  EXPECT_EQ(board.Flash(), FlashAfterUpdate(TestImage(), 0x11));
+
+  window.close();
+  EXPECT_TRUE(window.IsClosed());
+  EXPECT_FALSE(board.IsOpen());
+}
+
+// A link lost on Find Device shows its box, then ends the running program with status 1.
+TEST(QtWindow, ALostLinkEndsTheEventLoopWithStatusOne) {
+  board::VirtualBoard board;
+  qt::QtWindow window(board, LoaderOf(ContainerOf(TestImage())));
+  window.Form().Form_Load();
+  board.FailCall(board::Call::Purge, 1, ft::IO_ERROR);
+  QTimer dismiss;  // presses OK on every box
+  QObject::connect(&dismiss, &QTimer::timeout, [] {
+    if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  });
+  dismiss.start(10);
+  QTimer::singleShot(0, [&] { ButtonOf(window, Button::FindDevice)->click(); });
+  QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });  // a hang fails, never blocks
+  EXPECT_EQ(QApplication::exec(), 1);
+  EXPECT_FALSE(board.IsOpen());
+}
+
+TEST(EmbeddedResources, ServeTheFirmwareContainerAndNothingForOtherNames) {
+  const auto container = LoadEmbeddedResource("JPG", kImageResourceId);
+  ASSERT_TRUE(container.has_value());
+  EXPECT_EQ(container->size(), kContainerSize);
+  for (const char* type : {"JPG/../JPG", "", "PNG"}) EXPECT_FALSE(LoadEmbeddedResource(type, 100));
+  EXPECT_FALSE(LoadEmbeddedResource("JPG", 101));
+}
+
+}  // namespace
+}  // namespace qvx::test
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,57 @@
+#include "support/fixtures.h"
+
+#include <algorithm>
+#include <random>
+#include <utility>
+
+#include "update/stages.h"
+
+namespace qvx::test {
+
+const Bytes& TestImage() {
+  static const Bytes image = [] {
+    Bytes bytes(kImageSize);
+    std::minstd_rand random(7);
+    for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random() % 255);
+    const std::uint8_t header[kHeaderSize] = {'F', 'W', 0, 0x16, 0, 0, 0, 0};
+    std::copy(std::begin(header), std::end(header), bytes.begin());
+    return bytes;
+  }();
+  return image;
+}
+
+Bytes ContainerOf(const Bytes& image) {
+  FirmwareImage scrambler;
+  scrambler.ImageBuffer = image;
+  scrambler.ScrambleImage();
+  return scrambler.ResourceData;
+}
+
+ResourceLoader LoaderOf(std::optional<Bytes> container) {
+  return [container = std::move(container)](std::string_view, int) { return container; };
+}
+
+Bytes FlashAfterUpdate(const Bytes& image, std::uint8_t boardFirmware) {
+  Bytes flash(board::VirtualBoard::kFlashBytes, 0xFF);
+  for (const Stage& stage : kStages) {
+    const auto major = static_cast<std::uint8_t>(boardFirmware >> 4);
+    const auto minor = static_cast<std::uint8_t>(boardFirmware & 0x0F);
+    if (stage.bootloader && !RunsBootloader(major, minor)) continue;
+    const auto from = image.begin() + stage.ImageOffset();
+    std::copy(from, from + 4 * stage.words, flash.begin() + 2 * stage.address);
+  }
+  return flash;
+}
+
+Rig::Rig(std::uint8_t boardFirmware, ResourceLoader loader) : form(view, board, std::move(loader)) {
+  view.form = &form;
+  board.SetVersions(0x21, boardFirmware);
+}
+
+bool Rig::Found() {
+  form.Form_Load();
+  form.Button_Click(static_cast<std::int16_t>(Button::FindDevice));
+  return view.shown.buttons[static_cast<std::size_t>(Button::FlashDevice)];
+}
+
+}  // namespace qvx::test

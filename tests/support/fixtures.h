@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "app/fm_start.h"
+#include "board/virtual_board.h"
+#include "support/fake_view.h"
+
+namespace qvx::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The test firmware, version 1.6: a valid "FW" header and content that never holds 0xFF, so an
+// erased flash byte never passes for a written one.
+const Bytes& TestImage();
+// A scrambled container around `image`.
+Bytes ContainerOf(const Bytes& image);
+// A loader that serves `container` as the firmware resource, or nothing.
+ResourceLoader LoaderOf(std::optional<Bytes> container);
+
+// The flash a whole update leaves on an erased board: every region the engine's stage table
+// runs for that firmware holds the image's bytes, everything else stays erased.
+Bytes FlashAfterUpdate(const Bytes& image, std::uint8_t boardFirmware);
+
+// A board and the form's logic around it, wired as the program wires them; the form loaded
+// when asked.
+struct Rig {
+  explicit Rig(std::uint8_t boardFirmware = 0x11,
+               ResourceLoader loader = LoaderOf(ContainerOf(TestImage())));
+
+  board::VirtualBoard board;
+  FakeView view;
+  fmStart form;
+
+  // Form_Load, then Find Device; true when the update is offered.
+  bool Found();
+};
+
+}  // namespace qvx::test

@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <numeric>
+#include <vector>
+
+#include "support/fixtures.h"
+#include "update/stages.h"
+
+namespace qvx::test {
+namespace {
+
+using board::Call;
+const Stage& kStep2 = kStages[0];
+const Stage& kStep3 = kStages[1];
+const Stage& kStep1 = kStages[3];
+
+// After Find Device, sets up one pass of `stage` as FlashDevice does.
+void Prepare(Rig& rig, const Stage& stage, std::int32_t words) {
+  rig.form.ReferenceImage = rig.form.ImageBuffer;
+  rig.form.Link.BlockWords = kBlockWords;
+  rig.form.RegionAddress = stage.address;
+  rig.form.Link.BufferOffset = stage.ImageOffset();
+  rig.form.Link.WriteLength = rig.form.VerifyLength = words;
+}
+
+std::vector<std::int32_t> Sent(const Rig& rig, const char* mnemonic, std::size_t from = 0) {
+  std::vector<std::int32_t> values;
+  const auto& commands = rig.board.Commands();
+  for (std::size_t i = from; i < commands.size(); ++i) {
+    const auto& c = commands[i];
+    if (c.mnemonic == mnemonic) values.push_back(c.mnemonic == "EX" ? c.operand : c.address);
+  }
+  return values;
+}
+
+// Fails `perBlock[i]` attempts in a row at block i, through the first call of that kind each
+// attempt makes: the command write (which ends the attempt) or the reply read.
+void FailAttempts(board::VirtualBoard& board, Call call, const std::vector<int>& perBlock) {
+  const int callsOfSuccess = call == Call::Write ? 2 : 1;  // a write also sends its data
+  int number = 0;
+  for (int failures : perBlock) {
+    for (int i = 0; i < failures; ++i) board.FailCall(call, ++number, ft::IO_ERROR);
+    number += callsOfSuccess;
+  }
+}
+
+TEST(RegionPasses, ContinueTheBarFromWhereItStands) {
+  struct Case {
+    const Stage& stage;
+    std::int32_t words;
+    int start;
+    std::vector<int> writeValues, verifyValues;
+  };
+  const Case cases[] = {
+      {kStep2, kStep2.words, 0, {0, 1, 2, 3}, {3, 4, 5, 6}},
+      {kStep3, kStep3.words, 6, {6}, {6}},
+      {kStep3, 0, 5, {}, {}},
+  };
+  for (const auto& c : cases) {
+    Rig rig;
+    ASSERT_TRUE(rig.Found());
+    rig.view.value = c.start;
+    Prepare(rig, c.stage, c.words);
+    rig.form.WriteRegion();
+    EXPECT_EQ(rig.form.OpResult, op::kSuccess);
+    EXPECT_EQ(rig.view.values, c.writeValues);
+    rig.view.values.clear();
+    Prepare(rig, c.stage, c.words);
+    rig.form.VerifyRegion();
+    EXPECT_EQ(rig.form.OpResult, op::kSuccess);
+    EXPECT_EQ(rig.view.values, c.verifyValues);
+    EXPECT_EQ(Sent(rig, "WF").size(), static_cast<std::size_t>(c.words / kBlockWords));
+  }
+}
+
+// One budget per pass. Failed writes are each followed by a message pump; failed reads are
+// retried at once, without one.
+TEST(RegionPasses, EndAtTheFiftiethFailedAttemptWhereverItFalls) {
+  struct Case {
+    std::vector<int> failuresPerBlock;  // over the four blocks of Step 2
+    std::int16_t result;
+    int failedBlock;  // where the pass stopped, when it failed
+  };
+  const Case cases[] = {
+      {{12, 12, 12, 13}, op::kSuccess, -1},
+      {{12, 12, 12, 14}, op::kCommFailure, 3},
+      {{25, 24, 0, 1}, op::kCommFailure, 3},
+      {{0, 50, 0, 0}, op::kCommFailure, 1},
+  };
+  for (const Call call : {Call::Write, Call::Read}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(testing::PrintToString(c.failuresPerBlock) + (call == Call::Read ? " RF" : ""));
+      Rig rig;
+      ASSERT_TRUE(rig.Found());
+      Prepare(rig, kStep2, kStep2.words);
+      if (call == Call::Read) rig.form.WriteRegion();
+      const int pumpsBefore = rig.view.pumps;
+      FailAttempts(rig.board, call, c.failuresPerBlock);
+      Prepare(rig, kStep2, kStep2.words);
+      call == Call::Write ? rig.form.WriteRegion() : rig.form.VerifyRegion();
+      EXPECT_EQ(rig.form.OpResult, c.result);
+      const int blocks = c.result == op::kSuccess ? 4 : c.failedBlock + 1;
+      const int failures =
+          std::min(50, std::accumulate(c.failuresPerBlock.begin(), c.failuresPerBlock.end(), 0));
+      EXPECT_EQ(rig.view.pumps - pumpsBefore, blocks + (call == Call::Write ? failures : 0));
+      if (c.result != op::kSuccess) {
+        EXPECT_EQ(rig.form.Link.FlashAddress, kStep2.address + 1024 * c.failedBlock);
+        EXPECT_EQ(rig.form.Link.BufferOffset, kStep2.ImageOffset() + 2048 * c.failedBlock);
+      }
+    }
+  }
+}
+
+// A block that reads back wrong is read again, alone and into its own place; nothing beyond
+// the region is read or compared, even where the buffer differs from the reference there.
+TEST(RegionPasses, VerifyReadsOnlyTheDifferingBlockAgain) {
+  struct Case {
+    bool persistent;
+    std::vector<int> readFailures;
+    std::int16_t result;
+    std::size_t rereads;
+  };
+  const Case cases[] = {
+      {false, {}, op::kSuccess, 1},
+      {true, {}, op::kFailure, 49},
+      {true, {10, 0, 0, 0}, op::kFailure, 39},
+      {false, {49, 0, 0, 0}, op::kFailure, 0},
+  };
+  const std::size_t kBadByte = 2 * kStep2.address + 2048 * 3 + 77;  // in the last block
+  for (const auto& c : cases) {
+    Rig rig;
+    ASSERT_TRUE(rig.Found());
+    Prepare(rig, kStep2, kStep2.words);
+    rig.form.WriteRegion();
+    const std::size_t before = rig.board.Commands().size();
+    rig.board.CorruptReadBack(kBadByte, c.persistent);
+    FailAttempts(rig.board, Call::Read, c.readFailures);
+    Prepare(rig, kStep2, kStep2.words);
+    const std::size_t regionEnd = kStep2.ImageOffset() + 4 * kStep2.words;
+    rig.form.ImageBuffer[regionEnd] ^= 0x01;
+    rig.form.VerifyRegion();
+    EXPECT_EQ(rig.form.OpResult, c.result);
+    std::vector<std::int32_t> expected;
+    for (std::size_t block = 0; block < 4; ++block) {
+      const int failures = block < c.readFailures.size() ? c.readFailures[block] : 0;
+      expected.insert(expected.end(), 1 + failures, kStep2.address + 1024 * block);
+    }
+    expected.insert(expected.end(), c.rereads, kStep2.address + 1024 * 3);
+    EXPECT_EQ(Sent(rig, "RF", before), expected);
+    if (c.result == op::kSuccess) {
+      EXPECT_EQ(rig.form.Link.FlashAddress, kStep2.address);
+      EXPECT_TRUE(std::equal(rig.form.ImageBuffer.begin(), rig.form.ImageBuffer.begin() + 16392,
+                             TestImage().begin()));
+    }
+  }
+  // A board that holds other data than the image must not pass, whichever region it is.
+  for (const Stage& stage : kStages) {
+    Rig rig;
+    ASSERT_TRUE(rig.Found());
+    Prepare(rig, stage, stage.words);
+    rig.form.WriteRegion();
+    rig.board.Flash()[2 * stage.address + 4 * stage.words - 1] ^= 0x01;
+    Prepare(rig, stage, stage.words);
+    rig.form.VerifyRegion();
+    EXPECT_EQ(rig.form.OpResult, op::kFailure) << stage.step;
+  }
+}
+
+}  // namespace
+}  // namespace qvx::test
