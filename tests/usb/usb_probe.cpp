@@ -2,6 +2,7 @@
 // name, in order; prints one line per call: the status, and after a read the bytes, in hex.
 //   o  open     t<ms>  read timeout     w<hex>  write     r<count>  read     p<mask>  purge
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 

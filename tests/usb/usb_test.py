@@ -30,7 +30,7 @@ def opens_by_description(bed):
         bed.plug(description=description, product=product)
     bed.plug(openable=False)  # met first, but cannot be opened
     session(bed, ("o", "2"))
-    board = bed.plug(testbed.Board(0x35, 0x17), product=0x6015)
+    bed.plug(testbed.Board(0x35, 0x17), product=0x6015)
     session(bed, OPEN, SI, ("r4", "0 4b523517"))
     assert [chip.latency for chip in bed.chips] == [16] * 5 + [2], "settings reached other chips"
 
@@ -56,6 +56,7 @@ def unplugged_while_reading(bed):
 
 
 def program_updates_the_board(bed):
+    # The display's modules load only for the case that needs one.
     import end_to_end
     from xserver import XServer
 
