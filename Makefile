@@ -21,11 +21,8 @@ TEST_ENV := QT_QPA_PLATFORM=offscreen \
 
 .PHONY: all deps build test test-normal test-asan demo bench format clean
 
-# On a loaded machine a program under Xvfb now and then cannot make its first connection to the
-# server; the tests that start an X server (label x11) get one more try, the others none.
 define run-tests
-	cd $(1) && env $(TEST_ENV) ctest --output-on-failure -j $(JOBS) -LE x11
-	cd $(1) && env $(TEST_ENV) ctest --output-on-failure -j $(JOBS) -L x11 --repeat until-pass:2
+	cd $(1) && env $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
 endef
 
 all: build
