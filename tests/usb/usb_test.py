@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 # The libftdi1 provider and the program over real libftdi1 and libusb, against FTDI chips on a
 # umockdev testbed, one case per run.
-#   usb_test.py CASE PROBE PROGRAM PACK_TOOL FIRMWARE SHOTS [SANITIZER_RUNTIME]
+#   usb_test.py CASE PROBE PROGRAM COMMAND_LINE PACK_TOOL FIRMWARE SHOTS [SANITIZER_RUNTIME]
 
 import os, subprocess, sys, tempfile
 
@@ -69,8 +69,25 @@ def program_updates_the_board(bed):
     end_to_end.check_flash(chip.board.flash, PACK, FIRMWARE)
 
 
+def command_line_picks_boards_by_serial(bed):
+    import end_to_end
+
+    serials = ["QV000001", "QV000002", "QV000003"]
+    chips = [bed.plug(serial=serial) for serial in serials]
+    bed.plug(description="FT232R USB UART", serial="A100XYZ")  # no board of ours
+    env = dict(os.environ, **bed.env(PRELOAD))
+    shown = []
+    for args in (["list"], ["flash", "--serial", serials[1], "--quiet"]):
+        done = subprocess.run([CLI] + args, env=env, capture_output=True, text=True, timeout=120)
+        assert done.returncode == 0, done.stdout + done.stderr
+        shown.append(done.stdout)
+    assert [line.split()[0] for line in shown[0].splitlines()[1:]] == serials, shown[0]
+    end_to_end.check_flash(chips[1].board.flash, PACK, FIRMWARE)
+    assert chips[0].board.flash == chips[2].board.flash == bytearray(b"\xff" * 65536)
+
+
 if __name__ == "__main__":
-    CASE, PROBE, PROGRAM, PACK, FIRMWARE, SHOTS, *PRELOAD = sys.argv[1:]
+    CASE, PROBE, PROGRAM, CLI, PACK, FIRMWARE, SHOTS, *PRELOAD = sys.argv[1:]
     os.makedirs(SHOTS, exist_ok=True)
     globals()[CASE](testbed.Testbed())
     print("passed")
