@@ -5,13 +5,14 @@
 import os, shutil, subprocess, sys
 
 PROGRAM = "usr/bin/quorvex-updater"
-FILES = [PROGRAM, "usr/lib/udev/rules.d/70-quorvex-updater.rules",
+FILES = ["usr/bin/quorvex", PROGRAM, "usr/lib/udev/rules.d/70-quorvex-updater.rules",
          "usr/share/applications/quorvex-updater.desktop",
+         "usr/share/bash-completion/completions/quorvex",
          "usr/share/doc/quorvex-updater/README.md", "usr/share/doc/quorvex-updater/changelog.gz",
          "usr/share/doc/quorvex-updater/copyright",
          "usr/share/icons/hicolor/16x16/apps/quorvex-updater.png",
          "usr/share/icons/hicolor/32x32/apps/quorvex-updater.png",
-         "usr/share/man/man1/quorvex-updater.1.gz"]
+         "usr/share/man/man1/quorvex-updater.1.gz", "usr/share/man/man1/quorvex.1.gz"]
 
 
 def output(*command):
