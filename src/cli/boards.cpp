@@ -1,5 +1,6 @@
 #include "cli/boards.h"
 
+#include <algorithm>
 #include <array>
 
 namespace qvx::cli {
@@ -26,6 +27,10 @@ Listing ListDevices(D2xx& driver) {
     ListedDevice device{i, serial.data(), description.data(), (flags & ft::FLAGS_OPENED) != 0};
     if (device.IsBoard() || device.description.empty()) devices.push_back(device);
   }
+  // By serial number, so the rack's boards list the same whichever driver found them.
+  std::sort(devices.begin(), devices.end(), [](const ListedDevice& a, const ListedDevice& b) {
+    return a.serialNumber < b.serialNumber;
+  });
   return devices;
 }
 

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include "support/fixtures.h"
@@ -69,6 +70,11 @@ TEST(EmbeddedResources, ServeTheFirmwareContainerAndNothingForOtherNames) {
 }  // namespace qvx::test
 
 int main(int argc, char** argv) {
+  // Offscreen, and with a lock folder of their own, so no other copy of the program running on
+  // this machine can make the window see a second instance and wait on its box.
+  QTemporaryDir runtime;
+  qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+  if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   testing::InitGoogleTest(&argc, argv);

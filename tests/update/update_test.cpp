@@ -12,8 +12,6 @@ namespace {
 
 using board::Call;
 const Stage& kStep2 = kStages[0];
-const Stage& kStep3 = kStages[1];
-const Stage& kStep1 = kStages[3];
 
 // After Find Device, sets up one pass of `stage` as FlashDevice does.
 void Prepare(Rig& rig, const Stage& stage, std::int32_t words) {
@@ -42,35 +40,6 @@ void FailAttempts(board::VirtualBoard& board, Call call, const std::vector<int>&
   for (int failures : perBlock) {
     for (int i = 0; i < failures; ++i) board.FailCall(call, ++number, ft::IO_ERROR);
     number += callsOfSuccess;
-  }
-}
-
-TEST(RegionPasses, ContinueTheBarFromWhereItStands) {
-  struct Case {
-    const Stage& stage;
-    std::int32_t words;
-    int start;
-    std::vector<int> writeValues, verifyValues;
-  };
-  const Case cases[] = {
-      {kStep2, kStep2.words, 0, {0, 1, 2, 3}, {3, 4, 5, 6}},
-      {kStep3, kStep3.words, 6, {6}, {6}},
-      {kStep3, 0, 5, {}, {}},
-  };
-  for (const auto& c : cases) {
-    Rig rig;
-    ASSERT_TRUE(rig.Found());
-    rig.view.value = c.start;
-    Prepare(rig, c.stage, c.words);
-    rig.form.WriteRegion();
-    EXPECT_EQ(rig.form.OpResult, op::kSuccess);
-    EXPECT_EQ(rig.view.values, c.writeValues);
-    rig.view.values.clear();
-    Prepare(rig, c.stage, c.words);
-    rig.form.VerifyRegion();
-    EXPECT_EQ(rig.form.OpResult, op::kSuccess);
-    EXPECT_EQ(rig.view.values, c.verifyValues);
-    EXPECT_EQ(Sent(rig, "WF").size(), static_cast<std::size_t>(c.words / kBlockWords));
   }
 }
 

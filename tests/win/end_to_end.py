@@ -35,6 +35,9 @@ def run(build, dropin, operator, pack, firmware, shots, x, work):
 
     dump = os.path.join(work, "flash.bin")
     board = dict(x.env, WINEPATH=at(dropin), QVX_BOARD_TIMING="demo", QVX_BOARD_FLASH_OUT=at(dump))
+    # The installed command line finds the board (it ends with status 3 when it finds none).
+    subprocess.run(["wine", os.path.join(work, "installed", "quorvex.exe"), "list"], env=board,
+                   check=True, timeout=TIMEOUT, stdout=subprocess.DEVNULL)
     process = subprocess.Popen(["wine", program], env=board)
     for kind, text, state in (("Button", "Find Device", "1-start"),
                               ("Button", "Flash Device", "2-found"),

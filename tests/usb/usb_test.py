@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+# The libftdi1 provider and the program over real libftdi1 and libusb, against FTDI chips on a
+# umockdev testbed, one case per run.
+#   usb_test.py CASE PROBE PROGRAM COMMAND_LINE PACK_TOOL FIRMWARE SHOTS [SANITIZER_RUNTIME]
+
+import os, subprocess, sys, tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, "..", "support"), os.path.join(HERE, "..", "ui")]
+import testbed  # noqa: E402
+
+OPEN, SI, REPLY = ("o", "0"), ("w5349", "0"), "0 4b522111"  # each call beside its line
+
+
+def rf(address, words):
+    return ("w5246%06x%04x" % (address, words), "0")
+
+
+def session(bed, *steps):
+    calls = [call for call, _ in steps]
+    done = subprocess.run([PROBE] + calls, env=dict(os.environ, **bed.env(PRELOAD)), text=True,
+                          capture_output=True, timeout=120)
+    assert list(zip(calls, done.stdout.splitlines())) == list(steps), \
+        "the probe printed\n%s\nnot\n%s\n%s" % (done.stdout, steps, done.stderr)
+
+
+def opens_by_description(bed):
+    for description, product in (("FT232R USB UART", 0x6001), ("Quorvex Pro", 0x6014),
+                                 ("Quorve", 0x6001), ("quorvex", 0x6010)):
+        bed.plug(description=description, product=product)
+    bed.plug(openable=False)  # met first, but cannot be opened
+    session(bed, ("o", "2"))
+    bed.plug(testbed.Board(0x35, 0x17), product=0x6015)
+    session(bed, OPEN, SI, ("r4", "0 4b523517"))
+    assert [chip.latency for chip in bed.chips] == [16] * 5 + [2], "settings reached other chips"
+
+
+def reads(bed):
+    chip = bed.plug()
+    chip.board.flash[:] = os.urandom(len(chip.board.flash))
+    flash = chip.board.flash.hex()  # two digits a byte, four an address unit
+    session(bed, OPEN, ("r8", "0 "), SI, ("t1000", "0"), ("r8", REPLY),  # none, then half
+            ("t0", "0"), rf(0x1234, 512), ("r2048", "0 " + flash[0x1234 * 4:][:4096]),
+            # A 100-byte reply read 4 bytes at a time: libftdi1 keeps the rest until a purge.
+            rf(0x40, 25), ("r4", "0 " + flash[0x100:0x108]), ("p1", "0"), ("t100", "0"),
+            ("r4", "0 "), ("t0", "0"),
+            SI, ("p2", "0"), ("r4", REPLY),  # a purge of what goes out keeps what comes in
+            SI, ("p1", "0"), ("t100", "0"), ("r4", "0 "))
+    chip.slow = True  # a reply over many transfers, some of them empty
+    session(bed, OPEN, ("t0", "0"), rf(0x40, 100), ("r400", "0 " + flash[0x100:0x420]))
+
+
+def unplugged_while_reading(bed):
+    bed.plug().unplug_when_waiting = True
+    session(bed, OPEN, ("t0", "0"), ("r4", "4 "), ("w5349", "4"), ("p3", "4"))
+
+
+def program_updates_the_board(bed):
+    # The display's modules load only for the case that needs one.
+    import end_to_end
+    from xserver import XServer
+
+    chip = bed.plug()
+    with tempfile.TemporaryDirectory() as work, XServer() as x:
+        main = end_to_end.Window(x, PROGRAM, dict(bed.env(PRELOAD), XDG_RUNTIME_DIR=work), SHOTS)
+        main.find_device()
+        main.flash_device()
+        main.close("the program")
+    end_to_end.check_flash(chip.board.flash, PACK, FIRMWARE)
+
+
+def command_line_picks_boards_by_serial(bed):
+    import end_to_end
+
+    serials = ["QV000001", "QV000002", "QV000003"]
+    chips = [bed.plug(serial=serial) for serial in serials]
+    bed.plug(description="FT232R USB UART", serial="A100XYZ")  # no board of ours
+    env = dict(os.environ, **bed.env(PRELOAD))
+    shown = []
+    for args in (["list"], ["flash", "--serial", serials[1], "--quiet"]):
+        done = subprocess.run([CLI] + args, env=env, capture_output=True, text=True, timeout=120)
+        assert done.returncode == 0, done.stdout + done.stderr
+        shown.append(done.stdout)
+    assert [line.split()[0] for line in shown[0].splitlines()[1:]] == serials, shown[0]
+    end_to_end.check_flash(chips[1].board.flash, PACK, FIRMWARE)
+    assert chips[0].board.flash == chips[2].board.flash == bytearray(b"\xff" * 65536)
+
+
+if __name__ == "__main__":
+    CASE, PROBE, PROGRAM, CLI, PACK, FIRMWARE, SHOTS, *PRELOAD = sys.argv[1:]
+    os.makedirs(SHOTS, exist_ok=True)
+    globals()[CASE](testbed.Testbed())
+    print("passed")
