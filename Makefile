@@ -184,12 +184,13 @@ fuzz-smoke: deps $(FUZZ_BUILD)/build.ninja
 	$(call run-fuzzers,$(SMOKE_SECONDS))
 
 # clang-tidy over src/ and tools/ with the normal build's compile_commands.json (and the files
-# that build generates); the Windows window, and the Windows side of the library loader, with the
-# Windows tree's, as clang for MinGW-w64 (told where the posix-thread compiler keeps its C++
-# headers, which clang does not look for). cppcheck over all of them on their own, with Qt's and
-# Windows' macros known.
+# that build generates); the Windows window, and the Windows sides of the library loader and of
+# the command line's terminal and log, with the Windows tree's, as clang for MinGW-w64 (told
+# where the posix-thread compiler keeps its C++ headers, which clang does not look for). cppcheck
+# over all of them on their own, with Qt's and Windows' macros known.
 LINT_FILES = $(shell git ls-files 'src/*.cpp' 'tools/*.cpp')
-WIN_LINT_FILES = $(shell git ls-files 'src/ui/win32/*.cpp') src/link/dynamic_library.cpp
+WIN_LINT_FILES = $(shell git ls-files 'src/ui/win32/*.cpp') src/link/dynamic_library.cpp \
+                 src/cli/terminal.cpp src/cli/link_log.cpp
 LINUX_LINT_FILES = $(filter-out $(shell git ls-files 'src/ui/win32/*.cpp'),$(LINT_FILES))
 
 define clang-tidy
