@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-# The Windows program under Wine on a private X server: installed silently from its installer,
-# then against the drop-in board Find Device, Flash Device, "Flash Complete!", a second start
-# refused, Ok! and a close, with the board's flash checked; then, with no driver library, its
-# box. The operator is played from inside Wine (OPERATOR); X gives the screenshots, in SHOTS.
+# The Windows programs under Wine on a private X server: installed silently from their
+# installer; the command line finds the drop-in board; the window, against it, Find Device, Flash
+# Device, "Flash Complete!", a second start refused, Ok! and a close, with the board's flash
+# checked; then, with no driver library, its box. The operator is played from inside Wine
+# (OPERATOR); X gives the screenshots, in SHOTS.
 #   end_to_end.py BUILD DROPIN_FOLDER OPERATOR PACK_TOOL FIRMWARE SHOTS
 
 import glob, os, subprocess, sys, tempfile, time
@@ -35,7 +36,7 @@ def run(build, dropin, operator, pack, firmware, shots, x, work):
 
     dump = os.path.join(work, "flash.bin")
     board = dict(x.env, WINEPATH=at(dropin), QVX_BOARD_TIMING="demo", QVX_BOARD_FLASH_OUT=at(dump))
-    # The installed command line finds the board (it ends with status 3 when it finds none).
+    # The installed command line ends with status 3 when it finds no board.
     subprocess.run(["wine", os.path.join(work, "installed", "quorvex.exe"), "list"], env=board,
                    check=True, timeout=TIMEOUT, stdout=subprocess.DEVNULL)
     process = subprocess.Popen(["wine", program], env=board)
