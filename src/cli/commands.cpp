@@ -133,7 +133,6 @@ void Report(Session& s, const std::vector<std::unique_ptr<BoardJob>>& jobs, bool
     const Outcome& o = job->Summary();
     char seconds[16];
     std::snprintf(seconds, sizeof seconds, "%.1f", o.seconds);
-    const std::string result = ResultText(o.result) + (o.message.empty() ? "" : ": " + o.message);
     rows.push_back(
         {o.board, o.after.empty() ? o.before : o.before + " -> " + o.after, seconds, Describe(o)});
   }

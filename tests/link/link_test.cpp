@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "link/qvx_module.h"
-#include "link/system_driver.h"
 #include "support/scripted_driver.h"
 
 namespace qvx::test {
@@ -231,26 +229,6 @@ TEST(ReadReply, NoByteOfAnEarlierLongerReplySurvives) {
   EXPECT_EQ(std::string(l.link.ReplyBuffer.begin(), l.link.ReplyBuffer.begin() + 8), "KR      ");
   QVXModule::PutText(l.link.SendBuffer, std::string(5000, 'x'));
   EXPECT_EQ(std::count(l.link.SendBuffer.begin(), l.link.SendBuffer.end(), 'x'), 4096);
-}
-
-TEST(SystemDriver, TakesTheFirstProviderThatLoadsOnceAndWithoutOneFindsNoBoard) {
-  int tries = 0;
-  SystemDriver none({[&]() -> std::unique_ptr<D2xx> { return ++tries, nullptr; }});
-  FT_HANDLE handle = nullptr;
-  EXPECT_EQ(none.FT_OpenEx("Quorvex", ft::OPEN_BY_DESCRIPTION, &handle), ft::DEVICE_NOT_FOUND);
-  EXPECT_EQ(none.FT_Purge(handle, 3), ft::INVALID_HANDLE);
-  EXPECT_EQ(tries, 1);
-
-  auto* second = new ScriptedDriver;
-  SystemDriver driver({[&]() -> std::unique_ptr<D2xx> { return ++tries, nullptr; },
-                       [&]() -> std::unique_ptr<D2xx> { return std::unique_ptr<D2xx>(second); }});
-  std::vector<std::uint8_t> image(65544);
-  QVXModule link(driver, image);
-  link.OpenDevice();
-  link.PurgeDevice();
-  EXPECT_EQ(driver.Provider(), second);
-  EXPECT_EQ(second->Kinds().size(), 5u);
-  EXPECT_EQ(tries, 2);
 }
 
 }  // namespace
