@@ -16,10 +16,6 @@ const Shown kFound{
     {false, true, true, false}, false, "Firmware: v1.1  -  Upgrading to: v1.6", kHardware};
 const Shown kComplete{{false, false, false, true}, false, "Flash Complete!", kHardware};
 
-void Click(Rig& rig, Button button) {
-  rig.form.Button_Click(static_cast<std::int16_t>(button));
-}
-
 TEST(FormLoad, EveryFailedCheckShowsOnlyItsBoxAndEndsTheProgram) {
   struct Case {
     const char* name;
@@ -83,7 +79,7 @@ TEST(Commands, EveryTransitionEndsInItsStateAndResetsKeepTheLinkOpen) {
     rig.form.Form_Load();
     for (const auto& [button, after] : flow) {
       const std::size_t commands = rig.board.Commands().size();
-      Click(rig, button);
+      rig.Click(button);
       EXPECT_EQ(rig.view.shown, after);
       if (button == B::AbortFlash) {
         EXPECT_EQ(rig.board.Commands().size(), commands);
@@ -98,7 +94,7 @@ TEST(Commands, EveryTransitionEndsInItsStateAndResetsKeepTheLinkOpen) {
   ASSERT_TRUE(rig.Found());
   std::vector<Shown> during;
   rig.view.onPump = [&] { during.push_back(rig.view.shown); };
-  Click(rig, B::FlashDevice);
+  rig.Click(B::FlashDevice);
   ASSERT_FALSE(during.empty());
   for (const Shown& s : during) {
     EXPECT_EQ(s, (Shown{{false, false, false, false}, true, "Flashing device...", kHardware}));
@@ -122,7 +118,7 @@ TEST(CheckDevice, ShowsTheVersionsAsTheBoardAndTheImageGiveThem) {
     rig.board.SetVersions(c.hardware, c.firmware);
     rig.form.Form_Load();
     if (c.after) c.after(rig.board);
-    Click(rig, B::FindDevice);
+    rig.Click(B::FindDevice);
     EXPECT_EQ(rig.view.shown, (Shown{{false, true, true, false}, false, c.status, c.device}));
   }
 }
@@ -132,7 +128,7 @@ TEST(CheckDevice, ARefusedImageShowsItsBoxOverTheHardwareTextThenResets) {
   plain[4] = 1;
   Rig rig(0x11, LoaderOf(ContainerOf(plain)));
   rig.form.Form_Load();
-  Click(rig, B::FindDevice);
+  rig.Click(B::FindDevice);
   EXPECT_EQ(rig.view.boxes, std::vector<Message>({{"Device not currently supported for upgrading!",
                                                    "Device not supported!"}}));
   EXPECT_EQ(rig.view.shown, kStart);
@@ -144,7 +140,7 @@ TEST(CheckDevice, AFailedPurgeClosesTheWindowThenShowsTheLinkBoxAndEnds) {
     Rig rig;
     rig.form.Form_Load();
     rig.board.FailCall(board::Call::Purge, purge, ft::IO_ERROR);
-    Click(rig, B::FindDevice);
+    rig.Click(B::FindDevice);
     EXPECT_EQ(rig.view.boxes, std::vector<Message>({{"USB Connection Failure!", "USB Error"}}));
     EXPECT_EQ(rig.view.closedAtBox, std::vector<bool>{true});
     EXPECT_FALSE(rig.board.IsOpen());

@@ -85,18 +85,5 @@ TEST(LoadFirmwareImage, AcceptsExactlyTheValidHeaders) {
   EXPECT_EQ(image.ImageMajor * 16 + image.ImageMinor, 0x1A);
 }
 
-TEST(LoadFirmwareImage, AMissingOrShortResourceFailsAndLeavesTheImage) {
-  Bytes shortContainer = ContainerOf(TestImage());
-  shortContainer.pop_back();
-  for (const auto& resource : {std::optional<Bytes>(), std::optional<Bytes>(shortContainer)}) {
-    FirmwareImage image(LoaderOf(resource));
-    image.CreateArrays();
-    image.ImageBuffer[0] = 0x5A;
-    image.LoadFirmwareImage();
-    EXPECT_EQ(image.OpResult, op::kFailure);
-    EXPECT_EQ(image.ImageBuffer[0], 0x5A);
-  }
-}
-
 }  // namespace
 }  // namespace qvx::test

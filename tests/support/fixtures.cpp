@@ -48,9 +48,19 @@ Rig::Rig(std::uint8_t boardFirmware, ResourceLoader loader) : form(view, board, 
   board.SetVersions(0x21, boardFirmware);
 }
 
+std::vector<std::int32_t> Rig::Sent(const char* mnemonic, std::size_t from) const {
+  std::vector<std::int32_t> values;
+  const auto& commands = board.Commands();
+  for (std::size_t i = from; i < commands.size(); ++i) {
+    const auto& c = commands[i];
+    if (c.mnemonic == mnemonic) values.push_back(c.mnemonic == "EX" ? c.operand : c.address);
+  }
+  return values;
+}
+
 bool Rig::Found() {
   form.Form_Load();
-  form.Button_Click(static_cast<std::int16_t>(Button::FindDevice));
+  Click(Button::FindDevice);
   return view.shown.buttons[static_cast<std::size_t>(Button::FlashDevice)];
 }
 

@@ -36,6 +36,10 @@ struct Rig {
 
   // Form_Load, then Find Device; true when the update is offered.
   bool Found();
+  void Click(Button button) { form.Button_Click(static_cast<std::int16_t>(button)); }
+  // The address of every "RF"/"WF", or the operand of every "EX", the board has parsed since
+  // its command number `from`.
+  std::vector<std::int32_t> Sent(const char* mnemonic, std::size_t from = 0) const;
 };
 
 }  // namespace qvx::test

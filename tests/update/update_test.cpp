@@ -22,16 +22,6 @@ void Prepare(Rig& rig, const Stage& stage, std::int32_t words) {
   rig.form.Link.WriteLength = rig.form.VerifyLength = words;
 }
 
-std::vector<std::int32_t> Sent(const Rig& rig, const char* mnemonic, std::size_t from = 0) {
-  std::vector<std::int32_t> values;
-  const auto& commands = rig.board.Commands();
-  for (std::size_t i = from; i < commands.size(); ++i) {
-    const auto& c = commands[i];
-    if (c.mnemonic == mnemonic) values.push_back(c.mnemonic == "EX" ? c.operand : c.address);
-  }
-  return values;
-}
-
 // Fails `perBlock[i]` attempts in a row at block i, through the first call of that kind each
 // attempt makes: the command write (which ends the attempt) or the reply read.
 void FailAttempts(board::VirtualBoard& board, Call call, const std::vector<int>& perBlock) {
@@ -116,7 +106,7 @@ TEST(RegionPasses, VerifyReadsOnlyTheDifferingBlockAgain) {
       expected.insert(expected.end(), 1 + failures, kStep2.address + 1024 * block);
     }
     expected.insert(expected.end(), c.rereads, kStep2.address + 1024 * 3);
-    EXPECT_EQ(Sent(rig, "RF", before), expected);
+    EXPECT_EQ(rig.Sent("RF", before), expected);
     if (c.result == op::kSuccess) {
       EXPECT_EQ(rig.form.Link.FlashAddress, kStep2.address);
       EXPECT_TRUE(std::equal(rig.form.ImageBuffer.begin(), rig.form.ImageBuffer.begin() + 16392,
