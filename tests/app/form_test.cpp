@@ -123,28 +123,35 @@ TEST(CheckDevice, ShowsTheVersionsAsTheBoardAndTheImageGiveThem) {
   }
 }
 
-TEST(CheckDevice, ARefusedImageShowsItsBoxOverTheHardwareTextThenResets) {
-  Bytes plain = TestImage();
-  plain[4] = 1;
-  Rig rig(0x11, LoaderOf(ContainerOf(plain)));
-  rig.form.Form_Load();
-  rig.Click(B::FindDevice);
-  EXPECT_EQ(rig.view.boxes, std::vector<Message>({{"Device not currently supported for upgrading!",
-                                                   "Device not supported!"}}));
-  EXPECT_EQ(rig.view.shown, kStart);
-  EXPECT_TRUE(rig.board.IsOpen());
-}
-
-TEST(CheckDevice, AFailedPurgeClosesTheWindowThenShowsTheLinkBoxAndEnds) {
-  for (const int purge : {1, 2}) {
-    Rig rig;
+// A refused image shows its box and resets the window, keeping the link; a failed purge closes
+// the window, then shows the link's box and ends the program.
+TEST(CheckDevice, EachFailureShowsItsBoxAndEndsWhereItShould) {
+  Bytes refused = TestImage();
+  refused[4] = 1;
+  struct Case {
+    ResourceLoader loader;
+    int failedPurge;  // 0: none
+    Message box;
+    bool closed;
+  };
+  const Case cases[] = {
+      {LoaderOf(ContainerOf(refused)),
+       0,
+       {"Device not currently supported for upgrading!", "Device not supported!"},
+       false},
+      {LoaderOf(ContainerOf(TestImage())), 1, {"USB Connection Failure!", "USB Error"}, true},
+      {LoaderOf(ContainerOf(TestImage())), 2, {"USB Connection Failure!", "USB Error"}, true},
+  };
+  for (const Case& c : cases) {
+    Rig rig(0x11, c.loader);
     rig.form.Form_Load();
-    rig.board.FailCall(board::Call::Purge, purge, ft::IO_ERROR);
+    if (c.failedPurge > 0) rig.board.FailCall(board::Call::Purge, c.failedPurge, ft::IO_ERROR);
     rig.Click(B::FindDevice);
-    EXPECT_EQ(rig.view.boxes, std::vector<Message>({{"USB Connection Failure!", "USB Error"}}));
-    EXPECT_EQ(rig.view.closedAtBox, std::vector<bool>{true});
-    EXPECT_FALSE(rig.board.IsOpen());
-    EXPECT_EQ(rig.view.ended, 1);
+    EXPECT_EQ(rig.view.boxes, std::vector<Message>{c.box});
+    EXPECT_EQ(rig.view.closedAtBox, std::vector<bool>{c.closed});
+    EXPECT_EQ(rig.board.IsOpen(), !c.closed);
+    EXPECT_EQ(rig.view.ended, c.closed ? std::optional<int>(1) : std::nullopt);
+    if (!c.closed) EXPECT_EQ(rig.view.shown, kStart);
   }
 }
 
