@@ -151,7 +151,9 @@ TEST(CheckDevice, EachFailureShowsItsBoxAndEndsWhereItShould) {
     EXPECT_EQ(rig.view.closedAtBox, std::vector<bool>{c.closed});
     EXPECT_EQ(rig.board.IsOpen(), !c.closed);
     EXPECT_EQ(rig.view.ended, c.closed ? std::optional<int>(1) : std::nullopt);
-    if (!c.closed) EXPECT_EQ(rig.view.shown, kStart);
+    if (!c.closed) {
+      EXPECT_EQ(rig.view.shown, kStart);
+    }
   }
 }
 
