@@ -24,16 +24,6 @@ constexpr QRect ToQRect(const Rect& r) {
   return {r.left, r.top, r.width, r.height};
 }
 
-QPushButton* MakeButton(QWidget* parent, qvx::Button index) {
-  const ButtonLayout& layout = LayoutOf(index);
-  auto* button = new QPushButton(QString::fromLatin1(layout.caption), parent);
-  button->setGeometry(ToQRect(layout.rect));
-  // No Enter or Escape button in this window.
-  button->setAutoDefault(false);
-  button->setDefault(false);
-  return button;
-}
-
 QLabel* MakeCentredLabel(QWidget* parent, const Rect& rect) {
   auto* label = new QLabel(parent);
   label->setGeometry(ToQRect(rect));
@@ -54,9 +44,21 @@ QtWindow::QtWindow(D2xx& driver, ResourceLoader loader) : form_(*this, driver, s
   setWindowIcon(QIcon(QString::fromLatin1(kIconResource)));
 }
 
+void QtWindow::AddButton(qvx::Button which) {
+  const ButtonLayout& layout = LayoutOf(which);
+  auto* button = new QPushButton(QString::fromLatin1(layout.caption), this);
+  button->setGeometry(ToQRect(layout.rect));
+  // No Enter or Escape button in this window.
+  button->setAutoDefault(false);
+  button->setDefault(false);
+  QObject::connect(button, &QPushButton::clicked, this,
+                   [this, which] { form_.Button_Click(static_cast<std::int16_t>(which)); });
+  Button[IndexOf(which)] = button;
+}
+
 void QtWindow::CreateControls() {
-  Button[IndexOf(qvx::Button::FindDevice)] = MakeButton(this, qvx::Button::FindDevice);
-  Button[IndexOf(qvx::Button::Ok)] = MakeButton(this, qvx::Button::Ok);
+  AddButton(qvx::Button::FindDevice);
+  AddButton(qvx::Button::Ok);
 
   ProgressBar = new QProgressBar(this);
   ProgressBar->setGeometry(ToQRect(kProgressBarRect));
@@ -72,15 +74,10 @@ void QtWindow::CreateControls() {
   Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Picture1->setPixmap(QPixmap(QString::fromLatin1(kLogoResource)));
 
-  Button[IndexOf(qvx::Button::AbortFlash)] = MakeButton(this, qvx::Button::AbortFlash);
-  Button[IndexOf(qvx::Button::FlashDevice)] = MakeButton(this, qvx::Button::FlashDevice);
+  AddButton(qvx::Button::AbortFlash);
+  AddButton(qvx::Button::FlashDevice);
   StatusText = MakeCentredLabel(this, kStatusTextRect);
   DeviceName = MakeCentredLabel(this, kDeviceNameRect);
-
-  for (std::size_t i = 0; i < Button.size(); ++i) {
-    QObject::connect(Button[i], &QPushButton::clicked, this,
-                     [this, i] { form_.Button_Click(static_cast<std::int16_t>(i)); });
-  }
 
   // Tab order "Ok!", "Abort Flash", the logo, "Find Device", the bar, "Flash Device", the device
   // line, the status line; of these only the buttons take the focus.

@@ -52,6 +52,8 @@ class QtWindow : public QWidget, public FormView {
 
  private:
   void CreateControls();
+  // Creates the button at its place and forwards its clicks with its index.
+  void AddButton(qvx::Button which);
 
   InstanceLock instance_;
   bool closed_ = false;
