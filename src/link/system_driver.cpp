@@ -27,15 +27,15 @@ SystemDriver::SystemDriver(std::vector<Loader> loaders) : loaders_(std::move(loa
 SystemDriver::~SystemDriver() = default;
 
 D2xx* SystemDriver::Loaded() {
-  // Loading is tried once; a library that appears later is not picked up. After the first
-  // call nothing here changes, so boards on several threads may share the driver.
-  if (!loaders_.empty()) {
+  // Loading is tried once, by whichever thread calls first; a library that appears later is not
+  // picked up.
+  std::call_once(loaded_, [this] {
     for (Loader& load : loaders_) {
       provider_ = load();
       if (provider_ != nullptr) break;
     }
     loaders_.clear();
-  }
+  });
   return provider_.get();
 }
 

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "link/d2xx.h"
@@ -10,19 +11,29 @@ namespace qvx {
 
 // The program's driver: at the first call it takes the first provider that loads, in order
 // the vendor's library, then (not on Windows) libftdi1, and forwards every call to it. With none
-// loaded an open finds no device and every other call meets an invalid handle. The first call
-// belongs on one thread; after it, calls from several threads are as safe as the provider makes
-// them.
+// loaded an open finds no device and every other call meets an invalid handle. Calls from
+// several threads are as safe as the provider makes them.
 class SystemDriver : public D2xx {
  public:
   using Loader = std::function<std::unique_ptr<D2xx>()>;
+
+  // What to install when no provider loads.
+#ifdef _WIN32
+  static constexpr const char* kInstallAdvice =
+      "install FTDI's D2XX driver, which brings FTD2XX.DLL";
+#else
+  static constexpr const char* kInstallAdvice =
+      "install libftdi1 (Debian package libftdi1-2) or FTDI's D2XX library (libftd2xx.so)";
+#endif
 
   SystemDriver();
   explicit SystemDriver(std::vector<Loader> loaders);  // tried in order
   ~SystemDriver() override;
 
   // The provider in use; null before the first call and when none loaded.
-  const D2xx* Provider() const { return provider_.get(); }
+  const D2xx* Provider() const {
+    return provider_.get();
+  }
 
   FT_STATUS FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) override;
   FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) override;
@@ -41,6 +52,7 @@ class SystemDriver : public D2xx {
  private:
   D2xx* Loaded();
 
+  std::once_flag loaded_;
   std::vector<Loader> loaders_;
   std::unique_ptr<D2xx> provider_;
 };
