@@ -53,17 +53,19 @@ TEST(FormLoad, EveryFailedCheckShowsOnlyItsBoxAndEndsTheProgram) {
     EXPECT_EQ(rig.view.ended, 1);
     EXPECT_FALSE(rig.board.IsOpen());
   }
-  // Hardware 0.1 is in update mode: the window shows in its start state, with its caption.
-  Rig rig;
-  rig.board.SetVersions(0x01, 0x11);
-  rig.form.Form_Load();
-  EXPECT_TRUE(rig.view.boxes.empty());
-  EXPECT_TRUE(rig.view.visible);
-  EXPECT_EQ(rig.view.shown, kStart);
-  EXPECT_EQ(rig.view.caption, "Quorvex Updater v" + std::to_string(QVX_VERSION_MAJOR) + "." +
-                                  std::to_string(QVX_VERSION_MINOR));
-  EXPECT_EQ(rig.form.ImageBuffer.size(), kImageSize);
-  EXPECT_EQ(rig.form.ImageResourceId, 100);
+  // Hardware 0.1 and 1.1 are in update mode: the window shows in its start state, captioned.
+  for (const std::uint8_t hardware : {0x01, 0x11}) {
+    Rig rig;
+    rig.board.SetVersions(hardware, 0x11);
+    rig.form.Form_Load();
+    EXPECT_TRUE(rig.view.boxes.empty());
+    EXPECT_TRUE(rig.view.visible);
+    EXPECT_EQ(rig.view.shown, kStart);
+    EXPECT_EQ(rig.view.caption, "Quorvex Updater v" + std::to_string(QVX_VERSION_MAJOR) + "." +
+                                    std::to_string(QVX_VERSION_MINOR));
+    EXPECT_EQ(rig.form.ImageBuffer.size(), kImageSize);
+    EXPECT_EQ(rig.form.ImageResourceId, 100);
+  }
 }
 
 TEST(Commands, EveryTransitionEndsInItsStateAndResetsKeepTheLinkOpen) {
