@@ -1,6 +1,6 @@
 // Opens the board as the link does, then makes the libftdi1 provider's calls that its arguments
 // name, in order; prints one line per call: the status, and after a read the bytes, in hex.
-//   o  open     t<ms>  read timeout     w<hex>  write     r<count>  read     p<mask>  purge
+//   o  open  c  close  t<ms>  read timeout  w<hex>  write  r<count>  read  p<mask>  purge
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
     if (call == 'w') status = driver->FT_Write(link.DeviceHandle, bytes.data(), size, &count);
     if (call == 'r') status = driver->FT_Read(link.DeviceHandle, bytes.data(), size, &count);
     if (call == 'p') status = driver->FT_Purge(link.DeviceHandle, number);
+    if (call == 'c') status = driver->FT_Close(link.DeviceHandle);
     bytes.resize(call == 'r' ? count : 0);
     std::printf("%u%s", status, call == 'r' ? " " : "");
     for (const std::uint8_t byte : bytes) std::printf("%02x", byte);
