@@ -48,14 +48,15 @@ class Board:
 
 class Chip:
     # One chip, served on umockdev's worker thread. One that cannot be opened is listed on the
-    # bus without a device node. A slow one sends one packet of data on every other tick of its
-    # latency timer, as a slow UART would; one set to unplug goes when a read waits for data.
+    # bus without a device node; a busy one (another program holds it) refuses to be claimed. A
+    # slow one sends one packet of data on every other tick of its latency timer, as a slow UART
+    # would; one set to unplug goes when a read waits for data.
     def __init__(self, bed, board, description, serial, product, address, openable):
         self.board, self.latency, self.to_host = board, 16, b""
         self.strings = [b"\x09\x04"] + [text.encode("utf-16-le")
                                          for text in ("FTDI", description, serial)]
         self.waiting, self.done, self.held, self.gone = [], [], None, False
-        self.slow, self.ticks, self.unplug_when_waiting = False, 0, False
+        self.slow, self.ticks, self.unplug_when_waiting, self.busy = False, 0, False, False
         node = "/dev/bus/usb/%03d/%03d" % (BUS, address)
         descriptors = struct.pack("<BBHBBBBHHHBBBB", 18, 1, 0x200, 0, 0, 0, 8, 0x0403, product,
                                   RELEASES[product], 1, 2, 3, 1) + bytes(
@@ -82,6 +83,8 @@ class Chip:
             self.submit(client, client.get_arg().resolve(0, URB_SIZE))
         elif number in (REAP, REAP_NDELAY):
             self.reap(client)
+        elif number == CLAIM and self.busy:
+            client.complete(-1, errno.EBUSY)
         else:  # no kernel driver to name or detach; a transfer is never cancelled, only late
             client.complete(0 if number in (CLAIM, RELEASE) else -1, errno.ENODATA)
         return True

@@ -30,9 +30,11 @@ def opens_by_description(bed):
         bed.plug(description=description, product=product)
     bed.plug(openable=False)  # met first, but cannot be opened
     session(bed, ("o", "2"))
+    bed.plug().busy = True
+    session(bed, ("o", "3"))  # ours, but held by another program
     bed.plug(testbed.Board(0x35, 0x17), product=0x6015)
     session(bed, OPEN, SI, ("r4", "0 4b523517"), ("c", "0"), OPEN)  # closed, it opens again
-    assert [chip.latency for chip in bed.chips] == [16] * 5 + [2], "settings reached other chips"
+    assert [chip.latency for chip in bed.chips] == [16] * 6 + [2], "settings reached other chips"
 
 
 def reads(bed):
