@@ -24,9 +24,15 @@ TEST(QtWindow, ShowsTheFormsStatesAndForwardsClicksAndCloses) {
   qt::QtWindow window(board, LoaderOf(ContainerOf(TestImage())));
   window.Form().Form_Load();
   ASSERT_TRUE(window.isVisible());
+  EXPECT_FALSE(window.windowIcon().isNull());
   ButtonOf(window, Button::FindDevice)->click();
   EXPECT_EQ(window.DeviceName->text(), "Quorvex - Hardware v2.1");
+  int barSeen = 0;  // the bar as the event loop sees it while the flash runs
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] { barSeen = window.ProgressBar->value(); });
+  watch.start(0);
   ButtonOf(window, Button::FlashDevice)->click();
+  EXPECT_GT(barSeen, 0);
   EXPECT_EQ(window.StatusText->text(), "Flash Complete!");
   EXPECT_TRUE(ButtonOf(window, Button::Ok)->isVisible());
   EXPECT_FALSE(window.ProgressBar->isVisible());
