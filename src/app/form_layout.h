@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 
 #include "update/update_view.h"
@@ -44,5 +45,23 @@ inline constexpr char kProgressTip[] = "This bar shows the current progress of a
 inline constexpr const ButtonLayout& LayoutOf(Button button) {
   return kButtonLayout[static_cast<std::size_t>(button)];
 }
+
+// The centring above, and the bottom row's one middle line: a mistyped number does not build.
+constexpr int TwiceCentreX(const Rect& r) {
+  return 2 * r.left + r.width;
+}
+constexpr int TwiceCentreY(const Rect& r) {
+  return 2 * r.top + r.height;
+}
+static_assert(std::ranges::all_of(std::array{kPictureRect, kDeviceNameRect, kStatusTextRect,
+                                             kProgressBarRect, LayoutOf(Button::FindDevice).rect,
+                                             LayoutOf(Button::Ok).rect},
+                                  [](const Rect& r) { return TwiceCentreX(r) == kClientWidth; }));
+static_assert(TwiceCentreX(LayoutOf(Button::FlashDevice).rect) +
+                  TwiceCentreX(LayoutOf(Button::AbortFlash).rect) ==
+              2 * kClientWidth);
+static_assert(std::ranges::all_of(kButtonLayout, [](const ButtonLayout& b) {
+  return TwiceCentreY(b.rect) == TwiceCentreY(kProgressBarRect);
+}));
 
 }  // namespace qvx

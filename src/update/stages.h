@@ -1,9 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string_view>
 
+#include "image/firmware_image.h"
 #include "image/image_format.h"
 
 namespace qvx {
@@ -49,6 +51,12 @@ inline constexpr std::array<Stage, 4> kStages{{
      "Step 1 - Device communication error - Corruption possible!  Re-try update!",
      "Step 1 - Device verify error!  Data is corrupted!  Re-try update!"},
 }};
+
+// The engine moves whole blocks only, so a region of a part block would lose its tail.
+static_assert(std::ranges::all_of(kStages, [](const Stage& s) {
+  return s.words % kBlockWords == 0 &&
+         s.ImageOffset() + 4 * s.words <= static_cast<std::int32_t>(kImageSize);
+}));
 
 inline constexpr bool RunsBootloader(std::uint8_t firmwareMajor, std::uint8_t firmwareMinor) {
   return firmwareMajor * 16 + firmwareMinor <= kLastFirmwareNeedingBootloader;
