@@ -31,7 +31,7 @@ def opens_by_description(bed):
     bed.plug(openable=False)  # met first, but cannot be opened
     session(bed, ("o", "2"))
     bed.plug().busy = True
-    session(bed, ("o", "3"))  # ours, but held by another program
+    session(bed, ("o", "3"), ("l", "2"))  # ours, but held by another program
     bed.plug(testbed.Board(0x35, 0x17), product=0x6015)
     session(bed, OPEN, SI, ("r4", "0 4b523517"), ("c", "0"), OPEN)  # closed, it opens again
     assert [chip.latency for chip in bed.chips] == [16] * 6 + [2], "settings reached other chips"
@@ -41,7 +41,8 @@ def reads(bed):
     chip = bed.plug()
     chip.board.flash[:] = os.urandom(len(chip.board.flash))
     flash = chip.board.flash.hex()  # two digits a byte, four an address unit
-    session(bed, OPEN, ("r8", "0 "), SI, ("t1000", "0"), ("r8", REPLY),  # none, then half
+    # An empty write; a read that gets nothing, then one that gets half.
+    session(bed, OPEN, ("w", "0"), ("r8", "0 "), SI, ("t1000", "0"), ("r8", REPLY),
             ("t0", "0"), rf(0x1234, 512), ("r2048", "0 " + flash[0x1234 * 4:][:4096]),
             # A 100-byte reply read 4 bytes at a time: libftdi1 keeps the rest until a purge.
             rf(0x40, 25), ("r4", "0 " + flash[0x100:0x108]), ("p1", "0"), ("t100", "0"),
