@@ -33,6 +33,8 @@ TEST(QtWindow, ShowsTheFormsStatesAndForwardsClicksAndCloses) {
   watch.start(0);
   ButtonOf(window, Button::FlashDevice)->click();
   EXPECT_GT(barSeen, 0);
+  EXPECT_EQ(window.ProgressBar->maximum(), 55);  // as the engine sets it for a whole update
+  EXPECT_EQ(window.StatusText->alignment(), Qt::AlignCenter);
   EXPECT_EQ(window.StatusText->text(), "Flash Complete!");
   EXPECT_TRUE(ButtonOf(window, Button::Ok)->isVisible());
   EXPECT_FALSE(window.ProgressBar->isVisible());

@@ -74,6 +74,8 @@ def check_flash(flash, pack, firmware):
 
 def run(program, dropin, pack, firmware, shots, work):
     dump = os.path.join(work, "flash.bin")
+    bad = subprocess.run([program, "--image", dump], capture_output=True, text=True, timeout=60)
+    assert (bad.returncode, bad.stderr) == (2, "quorvex-updater: %s: no such file\n" % dump), bad
     board = dict(LD_LIBRARY_PATH=dropin, QVX_BOARD_FLASH_OUT=dump, XDG_RUNTIME_DIR=work,
                  QVX_BOARD_TIMING="fullspeed")
     with XServer() as x:
