@@ -36,7 +36,7 @@ def run(build, dropin, operator, pack, firmware, shots, x, work):
 
     dump = os.path.join(work, "flash.bin")
     board = dict(x.env, WINEPATH=at(dropin), QVX_BOARD_TIMING="demo", QVX_BOARD_FLASH_OUT=at(dump))
-    # The installed command line ends with status 3 when it finds no board.
+    # The installed command line runs and finds the board.
     subprocess.run(["wine", os.path.join(work, "installed", "quorvex.exe"), "list"], env=board,
                    check=True, timeout=TIMEOUT, stdout=subprocess.DEVNULL)
     process = subprocess.Popen(["wine", program], env=board)
