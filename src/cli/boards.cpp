@@ -28,9 +28,7 @@ Listing ListDevices(D2xx& driver) {
     if (device.IsBoard() || device.description.empty()) devices.push_back(device);
   }
   // By serial number, so the rack's boards list the same whichever driver found them.
-  std::sort(devices.begin(), devices.end(), [](const ListedDevice& a, const ListedDevice& b) {
-    return a.serialNumber < b.serialNumber;
-  });
+  std::ranges::sort(devices, {}, &ListedDevice::serialNumber);
   return devices;
 }
 

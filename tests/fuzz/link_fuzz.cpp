@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzedDataProvider fuzz(data, size);
   ScriptedDriver driver;
   for (int i = 0; i < 64 && fuzz.remaining_bytes() > 0; ++i) {
-    const auto kind = static_cast<ScriptedDriver::Call>(fuzz.ConsumeIntegralInRange(0, 7));
+    const auto kind = static_cast<ScriptedDriver::Call>(
+        fuzz.ConsumeIntegralInRange(0, ScriptedDriver::kLastCall));
     ScriptedDriver::Answer answer{Status(fuzz), fuzz.ConsumeRandomLengthString(4200)};
     if (fuzz.ConsumeBool()) answer.count = fuzz.ConsumeIntegral<qvx::DWORD>();
     driver.Script(kind, answer);

@@ -17,6 +17,7 @@ namespace qvx::test {
 class ScriptedDriver : public D2xx {
  public:
   enum class Call { OpenEx, SetTimeouts, SetLatency, SetUSBParameters, Purge, Write, Read, Close };
+  static constexpr int kLastCall = static_cast<int>(Call::Close);
 
   struct Answer {
     FT_STATUS status = ft::OK;
@@ -71,9 +72,10 @@ class ScriptedDriver : public D2xx {
     return a.status;
   }
   FT_STATUS FT_Read(FT_HANDLE, void* data, DWORD count, DWORD* read) override {
-    const Answer a = pending_.empty() ? Next({Call::Read, count}) : Answer{};
+    Answer a;
     if (pending_.empty()) {
-      pending_ = a.bytes;
+      a = Next({Call::Read, count});
+      pending_ = std::move(a.bytes);
     } else {
       calls.push_back({Call::Read, count});  // leftovers come first, on their own
     }
@@ -96,7 +98,7 @@ class ScriptedDriver : public D2xx {
     return answer;
   }
 
-  std::array<std::deque<Answer>, 8> scripts_;
+  std::array<std::deque<Answer>, kLastCall + 1> scripts_;
   std::string pending_;  // delivered by the board, not yet read
 };
 

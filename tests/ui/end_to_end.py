@@ -7,6 +7,7 @@
 import os, subprocess, sys, tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from flash_check import check_flash, unpacker  # noqa: E402
 from xserver import TIMEOUT, XServer, wait_for  # noqa: E402
 
 MAIN = r"Quorvex Updater v\d+\.\d+"
@@ -15,7 +16,6 @@ FLASH_DEVICE = (100, 232)
 # Two strips of the window tell its states apart: where only the progress bar or "Flash Device"
 # ever shows, and where "Find Device" shows but "Ok!" does not.
 BAR, FIND = (88, 224, 16, 16), (112, 224, 14, 16)
-UNWRITTEN = slice(6144, 8192)  # flash bytes of the addresses that no update stage writes
 
 
 def launch(x, program, env):
@@ -62,16 +62,6 @@ def dismiss(x, process, title, shot):
     assert process.wait(TIMEOUT) == 1, "the program did not end with status 1 after " + title
 
 
-def check_flash(flash, pack, firmware):
-    with tempfile.TemporaryDirectory() as folder:
-        image = os.path.join(folder, "image.bin")
-        subprocess.run([pack, "unpack", firmware, image], check=True, stdout=subprocess.DEVNULL)
-        with open(image, "rb") as f:
-            expected = bytearray(f.read()[8:])
-    expected[UNWRITTEN] = flash[UNWRITTEN]
-    assert flash == expected, "the board's flash differs from the embedded image"
-
-
 def run(program, dropin, pack, firmware, shots, work):
     dump = os.path.join(work, "flash.bin")
     bad = subprocess.run([program, "--image", dump], capture_output=True, text=True, timeout=60)
@@ -88,7 +78,7 @@ def run(program, dropin, pack, firmware, shots, work):
         main.click(OK, "the start state", lambda _, find: find != complete[1], "6-start-again.png")
         main.close("the program")
         with open(dump, "rb") as f:
-            check_flash(f.read(), pack, firmware)
+            check_flash(f.read(), unpacker(pack, firmware))
         os.remove(dump)
 
         main = Window(x, program, dict(board, QVX_BOARD_TIMING="demo"), shots)

@@ -8,6 +8,7 @@ import os, subprocess, sys, tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "support"), os.path.join(HERE, "..", "ui")]
 import testbed  # noqa: E402
+from flash_check import check_flash, unpacker  # noqa: E402
 
 OPEN, SI, REPLY = ("o", "0"), ("w5349", "0"), "0 4b522111"  # each call beside its line
 
@@ -69,12 +70,10 @@ def program_updates_the_board(bed):
         main.find_device()
         main.flash_device()
         main.close("the program")
-    end_to_end.check_flash(chip.board.flash, PACK, FIRMWARE)
+    check_flash(chip.board.flash, unpacker(PACK, FIRMWARE))
 
 
 def command_line_picks_boards_by_serial(bed):
-    import end_to_end
-
     serials = ["QV000001", "QV000002", "QV000003"]
     chips = [bed.plug(serial=serial) for serial in serials]
     bed.plug(description="FT232R USB UART", serial="A100XYZ")  # no board of ours
@@ -85,7 +84,7 @@ def command_line_picks_boards_by_serial(bed):
         assert done.returncode == 0, done.stdout + done.stderr
         shown.append(done.stdout)
     assert [line.split()[0] for line in shown[0].splitlines()[1:]] == serials, shown[0]
-    end_to_end.check_flash(chips[1].board.flash, PACK, FIRMWARE)
+    check_flash(chips[1].board.flash, unpacker(PACK, FIRMWARE))
     assert chips[0].board.flash == chips[2].board.flash == bytearray(b"\xff" * 65536)
 
 

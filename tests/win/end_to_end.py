@@ -9,10 +9,10 @@
 import glob, os, subprocess, sys, tempfile, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from flash_check import check_flash  # noqa: E402
 from xserver import TIMEOUT, XServer  # noqa: E402
 
 MAIN = "Quorvex Updater v1.2"
-UNWRITTEN = slice(6144, 8192)  # flash bytes of the addresses that no update stage writes
 
 
 def run(build, dropin, operator, pack, firmware, shots, x, work):
@@ -58,11 +58,8 @@ def run(build, dropin, operator, pack, firmware, shots, x, work):
     operate(MAIN, "Button", "Find Device", "close")
     ends(process, 0, "the program closed by the operator")
 
-    wine(pack, "unpack", at(firmware), at(work + "/image.bin"))
-    with open(work + "/image.bin", "rb") as image, open(dump, "rb") as flash:
-        expected = bytearray(image.read()[8:])
-        expected[UNWRITTEN] = b"\xff" * (UNWRITTEN.stop - UNWRITTEN.start)  # erased
-        assert flash.read() == expected, "the board's flash differs from the embedded image"
+    with open(dump, "rb") as flash:
+        check_flash(flash.read(), lambda image: wine(pack, "unpack", at(firmware), at(image)))
 
     process = subprocess.Popen(["wine", program], env=x.env)  # no FTD2XX.DLL on the search path
     operate("USB Error!", "Static", "Quorvex hardware not found!")
