@@ -27,17 +27,17 @@ void Fail(const std::string& message) {
 
 std::optional<std::vector<std::uint8_t>> ReadFile(const fs::path& path) {
   std::vector<std::uint8_t> bytes;
-  if (const std::string error = qvx::ReadWholeFile(path, bytes); !error.empty()) {
-    Fail(path.string() + ": " + error);
+  if (const auto problem = qvx::ReadWholeFile(path, bytes)) {
+    Fail(problem->Text());
     return std::nullopt;
   }
   return bytes;
 }
 
 bool WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-  const std::string error = qvx::WriteFileAtomically(path, bytes, /*replace=*/true);
-  if (!error.empty()) Fail(path.string() + ": " + error);
-  return error.empty();
+  const auto problem = qvx::WriteFileAtomically(path, bytes, /*replace=*/true);
+  if (problem) Fail(problem->Text());
+  return !problem;
 }
 
 // Also catches the same file reached through a link or a different spelling of the path.
@@ -59,10 +59,8 @@ int Pack(const fs::path& input, const fs::path& output) {
          " bytes; a firmware image is exactly " + std::to_string(qvx::kImageSize));
     return kFailure;
   }
-  if (!qvx::HasValidHeader(*plain)) {
-    Fail(input.string() +
-         " has no valid header: bytes 0-1 must be \"FW\" and byte 4 must be 0; the program "
-         "would refuse it");
+  if (const auto broken = qvx::BrokenHeaderRule(*plain)) {
+    Fail(input.string() + ": " + std::string(*broken) + "; the program would refuse it");
     return kFailure;
   }
   qvx::FirmwareImage image;
@@ -90,10 +88,9 @@ int Unpack(const fs::path& input, const fs::path& output) {
   image.ResourceData = std::move(*container);
   image.DescrambleImage();
   if (!WriteFile(output, image.ImageBuffer)) return kFailure;
-  if (!qvx::HasValidHeader(image.ImageBuffer)) {
-    Fail(output.string() +
-         " written for inspection, but its header is not valid; the "
-         "program would refuse this container");
+  if (const auto broken = qvx::BrokenHeaderRule(image.ImageBuffer)) {
+    Fail(output.string() + " written for inspection, but " + std::string(*broken) +
+         "; the program would refuse this container");
     return kFailure;
   }
   std::printf("unpacked firmware v%s into %s\n", Version(image.ImageBuffer).c_str(),

@@ -10,23 +10,18 @@ namespace {
 constexpr int kEndedByCheck = 1;  // a start-up check or a lost link ended the program
 
 std::string WindowCaption() {
-  return std::string(kApplicationTitle) + " v" + std::to_string(QVX_VERSION_MAJOR) + "." +
-         std::to_string(QVX_VERSION_MINOR);
-}
-
-// A box with no title of its own carries the application's.
-Message StopBox(std::string text) {
-  return {std::move(text), kApplicationTitle, /*stopIcon=*/true, /*systemModal=*/true};
+  return std::string(text::kApplicationTitle) + std::string(text::kCaptionVersion) +
+         std::to_string(QVX_VERSION_MAJOR) + "." + std::to_string(QVX_VERSION_MINOR);
 }
 
 }  // namespace
 
 fmStart::fmStart(FormView& view, D2xx& driver, ResourceLoader loader)
-    : Core(driver, view, std::move(loader)), view_(view) {}
+    : Session(driver, std::move(loader), *this), view_(view) {}
 
 void fmStart::Form_Load() {
   if (view_.AnotherInstanceRunning()) {
-    view_.ShowMessage(StopBox(view_.ProgramName() + " already running! "));
+    view_.ShowMessage(StopBox(view_.ProgramName() + std::string(text::kAlreadyRunning)));
     view_.Close();
     EndProgram(kEndedByCheck);
     return;
@@ -34,28 +29,24 @@ void fmStart::Form_Load() {
 
   view_.SetCaption(WindowCaption());
 
-  if (Link.DeviceHandle == nullptr) {
-    Link.OpenDevice();
-    if (Link.FtStatus != QVXModule::kOk) {
+  // Opens the board unless it is open, and asks it "SI"; the arrays follow.
+  const Outcome opened = Session.Open();
+  if (opened.kind != Outcome::Kind::Done) {
+    // A board that did not open is reported with no window; one not in update mode before the
+    // window closes.
+    if (opened.cause == Outcome::Cause::OpenFailed) {
       view_.Close();
-      view_.ShowMessage({"Quorvex hardware not found!", "USB Error!"});
-      EndProgram(kEndedByCheck);
-      return;
+      view_.ShowMessage(opened.message);
+    } else {
+      view_.ShowMessage(opened.message);
+      view_.Close();
     }
-  }
-
-  Link.QueryDeviceInfo();
-  if (Link.HwMajor + Link.HwMinor == 0) {
-    view_.ShowMessage(StopBox("Quorvex Not in update mode! "));
-    view_.Close();
     EndProgram(kEndedByCheck);
     return;
   }
 
   ShowStartState();
   view_.Show();
-  ImageResourceId = kImageResourceId;
-  CreateArrays();
 }
 
 void fmStart::Form_QueryUnload(std::int16_t& /*cancel*/, std::int16_t /*unloadMode*/) {
@@ -63,7 +54,7 @@ void fmStart::Form_QueryUnload(std::int16_t& /*cancel*/, std::int16_t /*unloadMo
 }
 
 void fmStart::Form_Unload(std::int16_t& /*cancel*/) {
-  Link.CloseDevice();
+  Session.Close();
 }
 
 void fmStart::Form_KeyDown(std::int16_t /*keyCode*/, std::int16_t /*shift*/) {
@@ -79,17 +70,17 @@ void fmStart::WindowClosed(bool byOperator) {
 }
 
 void fmStart::Button_Click(std::int16_t index) {
-  OpResult = op::kSuccess;
+  Session.Engine.OpResult = op::kSuccess;
   switch (static_cast<Button>(index)) {
     case Button::FindDevice:
       CheckDevice();
-      if (OpResult != op::kSuccess) ShowStartState();
+      if (Session.Engine.OpResult != op::kSuccess) ShowStartState();
       break;
     case Button::FlashDevice:
       FlashDevice();
       // Closed mid-update: the link and the window are gone, nothing more to show.
       if (view_.IsClosed()) break;
-      if (OpResult != op::kSuccess) {
+      if (Session.Engine.OpResult != op::kSuccess) {
         ShowStartState();
       } else {
         ShowCompletion();
@@ -103,36 +94,47 @@ void fmStart::Button_Click(std::int16_t index) {
 }
 
 void fmStart::CheckDevice() {
-  Link.PurgeDevice();
-  if (Link.FtStatus != QVXModule::kOk) {
-    FailLink();
+  const Outcome found = Session.Identify();
+  if (found.cause == Outcome::Cause::LinkLost) {
+    view_.Close();
+    view_.ShowMessage(found.message);
+    EndProgram(kEndedByCheck);
     return;
   }
-  // Its outcome shows in the versions below (0.0 when no valid reply came).
-  Link.QueryDeviceInfo();
-  Link.PurgeDevice();
-  if (Link.FtStatus != QVXModule::kOk) {
-    FailLink();
+  view_.SetDeviceName(Session.HardwareText());
+  if (found.kind != Outcome::Kind::Done) {
+    view_.ShowMessage(found.message);
     return;
   }
-
-  view_.SetDeviceName(HardwareText());
-  LoadFirmwareImage();
-  if (OpResult == op::kFailure) {
-    view_.ShowMessage({"Device not currently supported for upgrading!", "Device not supported!"});
-    return;
-  }
-
-  view_.SetStatusText(FirmwareStatusText());
+  view_.SetStatusText(Session.FirmwareStatusText());
   view_.SetButtonVisible(Button::FindDevice, false);
   view_.SetButtonVisible(Button::FlashDevice, true);
   view_.SetButtonVisible(Button::AbortFlash, true);
 }
 
-void fmStart::FailLink() {
-  view_.Close();
-  view_.ShowMessage({"USB Connection Failure!", "USB Error"});
-  EndProgram(kEndedByCheck);
+void fmStart::FlashDevice() {
+  view_.SetButtonVisible(Button::FlashDevice, false);
+  view_.SetButtonVisible(Button::AbortFlash, false);
+  view_.SetProgressVisible(true);
+  view_.SetProgressValue(0);
+  view_.SetStatusText(std::string(text::kFlashing));
+  const Outcome flashed = Session.Flash();
+  if (flashed.kind == Outcome::Kind::Failed) view_.ShowMessage(flashed.message);
+}
+
+void fmStart::Started(int /*blocks*/, int progressMaximum) {
+  view_.SetProgressMaximum(progressMaximum);
+  view_.SetProgressValue(0);
+}
+
+void fmStart::BlockStarted(int number) {
+  view_.SetProgressValue(number);
+}
+
+bool fmStart::StopNow() {
+  view_.ProcessMessages();
+  // A close meanwhile has closed the link; the update must not touch it or the window again.
+  return view_.IsClosed();
 }
 
 void fmStart::ShowStartState() {
@@ -150,7 +152,7 @@ void fmStart::ShowCompletion() {
   view_.SetButtonVisible(Button::FlashDevice, false);
   view_.SetButtonVisible(Button::AbortFlash, false);
   view_.SetProgressVisible(false);
-  view_.SetStatusText("Flash Complete!");
+  view_.SetStatusText(std::string(text::kFlashComplete));
 }
 
 void fmStart::EndProgram(int status) {

@@ -2,21 +2,24 @@
 
 #include <cstdint>
 
-#include "app/core.h"
+#include "app/board_session.h"
 #include "app/form_view.h"
 
 namespace qvx {
 
 // The program's one window as logic, without a toolkit: the start-up checks, the four commands,
-// which controls show in which state, every text and box. A front end's window creates the
-// controls, draws, and forwards its clicks, keys and closes here.
-class fmStart : public Core {
+// which controls show in which state, every text and box. It runs the board's operations through
+// its session and turns their events into the bar and the message pump. A front end's window
+// creates the controls, draws, and forwards its clicks, keys and closes here.
+class fmStart : private UpdateEvents {
  public:
   // Causes of a close, as Form_QueryUnload receives them.
   static constexpr std::int16_t kClosedByOperator = 0;
   static constexpr std::int16_t kClosedByCode = 1;
 
   fmStart(FormView& view, D2xx& driver, ResourceLoader loader);
+
+  BoardSession Session;  // the board's image arrays, link and engine
 
   // Start-up checks; shows the window only when all of them pass.
   void Form_Load();
@@ -25,6 +28,9 @@ class fmStart : public Core {
   void Form_KeyDown(std::int16_t keyCode, std::int16_t shift);
   void Button_Click(std::int16_t index);
   void CheckDevice();
+  // The window's side of an update around the session's: the controls of the flashing state,
+  // then the one box of a failure.
+  void FlashDevice();
 
   // The view calls this once when its window closes, whoever closed it. A close by the operator
   // also ends the program.
@@ -34,9 +40,13 @@ class fmStart : public Core {
   int ExitStatus() const { return exitStatus_; }
 
  private:
+  // UpdateEvents
+  void Started(int blocks, int progressMaximum) override;
+  void BlockStarted(int number) override;
+  bool StopNow() override;
+
   void ShowStartState();
   void ShowCompletion();
-  void FailLink();
   void EndProgram(int status);
 
   FormView& view_;

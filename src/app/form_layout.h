@@ -2,15 +2,18 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
+#include <string_view>
 
-#include "update/update_view.h"
+#include "app/form_view.h"
+#include "app/texts.h"
 
 namespace qvx {
 
-// The window's controls as every front end places them, in pixels at 96 dots per inch: the
-// design's twips divided by 15, widths rounded to even where needed so that every group centres
-// on x = 168 (the bitmap box, "Find Device", "Ok!", the bar, the two labels, and "Flash Device"
-// with "Abort Flash" as a pair).
+// The window's controls as every front end creates and places them, in pixels at 96 dots per
+// inch: the design's twips divided by 15, widths rounded to even where needed so that every
+// group centres on x = 168 (the bitmap box, "Find Device", "Ok!", the bar, the two labels, and
+// "Flash Device" with "Abort Flash" as a pair).
 struct Rect {
   int left;
   int top;
@@ -21,47 +24,81 @@ struct Rect {
 inline constexpr int kClientWidth = 336;
 inline constexpr int kClientHeight = 273;
 
-struct ButtonLayout {
-  const char* caption;
+// The buttons first, by their index in the Button array.
+enum class Control { FindDevice, FlashDevice, AbortFlash, Ok, ProgressBar, Picture1, StatusText,
+                     DeviceName };
+inline constexpr std::size_t kControlCount = 8;
+
+struct ControlLayout {
+  Control control;
   Rect rect;
+  int tabIndex;  // its place in the order Tab moves through
 };
 
-// By Button index.
-inline constexpr std::array<ButtonLayout, kButtonCount> kButtonLayout{{
-    {"Find Device", {107, 216, 122, 33}},
-    {"Flash Device", {51, 216, 98, 33}},
-    {"Abort Flash", {187, 216, 98, 33}},
-    {"Ok!", {132, 216, 72, 33}},
+// In the order the window creates them.
+inline constexpr std::array<ControlLayout, kControlCount> kControls{{
+    {Control::FindDevice, {107, 216, 122, 33}, 3},
+    {Control::Ok, {132, 216, 72, 33}, 0},
+    {Control::ProgressBar, {84, 218, 168, 29}, 4},
+    // 164 x 124: the 160 x 120 logo inside a 2-pixel sunken border.
+    {Control::Picture1, {86, 24, 164, 124}, 2},
+    {Control::AbortFlash, {187, 216, 98, 33}, 1},
+    {Control::FlashDevice, {51, 216, 98, 33}, 5},
+    {Control::StatusText, {35, 184, 266, 17}, 7},
+    {Control::DeviceName, {36, 160, 264, 17}, 6},
 }};
 
-inline constexpr Rect kProgressBarRect{84, 218, 168, 29};
-// 164 x 124: the 160 x 120 logo inside a 2-pixel sunken border.
-inline constexpr Rect kPictureRect{86, 24, 164, 124};
-inline constexpr Rect kStatusTextRect{35, 184, 266, 17};
-inline constexpr Rect kDeviceNameRect{36, 160, 264, 17};
+static_assert(static_cast<int>(Control::FindDevice) == static_cast<int>(Button::FindDevice) &&
+              static_cast<int>(Control::FlashDevice) == static_cast<int>(Button::FlashDevice) &&
+              static_cast<int>(Control::AbortFlash) == static_cast<int>(Button::AbortFlash) &&
+              static_cast<int>(Control::Ok) == static_cast<int>(Button::Ok));
 
-inline constexpr char kProgressTip[] = "This bar shows the current progress of an operation.";
-
-inline constexpr const ButtonLayout& LayoutOf(Button button) {
-  return kButtonLayout[static_cast<std::size_t>(button)];
+constexpr bool IsButton(Control control) {
+  return control <= Control::Ok;
+}
+constexpr Button ButtonOf(Control control) {
+  return static_cast<Button>(control);
+}
+constexpr std::string_view CaptionOf(Button button) {
+  return text::kButtonCaptions[static_cast<std::size_t>(button)];
+}
+constexpr const Rect& RectOf(Control control) {
+  return std::ranges::find(kControls, control, &ControlLayout::control)->rect;
+}
+constexpr const Rect& RectOf(Button button) {
+  return RectOf(static_cast<Control>(button));
 }
 
-// The centring above, and the bottom row's one middle line: a mistyped number does not build.
+// The controls in the order Tab moves through them.
+constexpr std::array<Control, kControlCount> TabOrder() {
+  std::array<Control, kControlCount> order{};
+  for (const ControlLayout& c : kControls) order.at(static_cast<std::size_t>(c.tabIndex)) = c.control;
+  return order;
+}
+
+// Each control once, each place in the tab order once: a mistyped number does not build.
+static_assert(std::ranges::all_of(kControls, [](const ControlLayout& c) {
+  return std::ranges::count(kControls, c.control, &ControlLayout::control) == 1 &&
+         std::ranges::count(kControls, c.tabIndex, &ControlLayout::tabIndex) == 1 &&
+         c.tabIndex >= 0 && c.tabIndex < static_cast<int>(kControlCount);
+}));
+
+// The centring above, and the bottom row's one middle line.
 constexpr int TwiceCentreX(const Rect& r) {
   return 2 * r.left + r.width;
 }
 constexpr int TwiceCentreY(const Rect& r) {
   return 2 * r.top + r.height;
 }
-static_assert(std::ranges::all_of(std::array{kPictureRect, kDeviceNameRect, kStatusTextRect,
-                                             kProgressBarRect, LayoutOf(Button::FindDevice).rect,
-                                             LayoutOf(Button::Ok).rect},
-                                  [](const Rect& r) { return TwiceCentreX(r) == kClientWidth; }));
-static_assert(TwiceCentreX(LayoutOf(Button::FlashDevice).rect) +
-                  TwiceCentreX(LayoutOf(Button::AbortFlash).rect) ==
+static_assert(std::ranges::all_of(std::array{Control::Picture1, Control::DeviceName,
+                                             Control::StatusText, Control::ProgressBar,
+                                             Control::FindDevice, Control::Ok},
+                                  [](Control c) { return TwiceCentreX(RectOf(c)) == kClientWidth; }));
+static_assert(TwiceCentreX(RectOf(Control::FlashDevice)) +
+                  TwiceCentreX(RectOf(Control::AbortFlash)) ==
               2 * kClientWidth);
-static_assert(std::ranges::all_of(kButtonLayout, [](const ButtonLayout& b) {
-  return TwiceCentreY(b.rect) == TwiceCentreY(kProgressBarRect);
+static_assert(std::ranges::all_of(kControls, [](const ControlLayout& c) {
+  return !IsButton(c.control) || TwiceCentreY(c.rect) == TwiceCentreY(RectOf(Control::ProgressBar));
 }));
 
 }  // namespace qvx

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "cli/exit_status.h"
+
 namespace qvx::cli {
 
 Listing ListDevices(D2xx& driver) {
@@ -49,17 +51,52 @@ std::string OpenAdvice(D2xx& driver, const ListedDevice& device) {
 }
 
 std::string WhyNotOpened(D2xx& driver, const Listing& listing, const std::string& serialNumber,
-                         FT_STATUS status) {
+                         const Outcome& opened) {
+  if (opened.cause == Outcome::Cause::NotInUpdateMode) return opened.Text();
   for (const ListedDevice& device : listing.value_or(std::vector<ListedDevice>{})) {
     if (!serialNumber.empty() && device.serialNumber == serialNumber) {
       return "could not be opened: " + OpenAdvice(driver, device);
     }
   }
-  if (status != ft::DEVICE_NOT_FOUND) {
-    return "could not be opened (status " + std::to_string(status) + ")";
+  if (!opened.call || opened.call->status != ft::DEVICE_NOT_FOUND) {
+    return "could not be opened" + (opened.call ? " (" + opened.call->Text() + ")" : "");
   }
   return serialNumber.empty() ? "no Quorvex board found"
                               : "no board with serial number " + serialNumber + " is attached";
+}
+
+std::optional<int> Choose(const Context& context, const BoardOptions& boards, bool mayTakeAll,
+                          Listing& listing, std::vector<std::string>& chosen) {
+  listing = ListDevices(context.driver);
+  if (!boards.serial.empty()) {
+    chosen = {boards.serial};
+    return std::nullopt;
+  }
+  if (!listing) {
+    chosen = {""};
+    return std::nullopt;
+  }
+  std::vector<std::string> found;
+  for (const ListedDevice& device : *listing) {
+    if (device.IsBoard()) found.push_back(device.serialNumber);
+  }
+  if (found.empty()) {
+    context.Error("no Quorvex board found");
+    for (const ListedDevice& device : *listing) {
+      context.Error((device.serialNumber.empty() ? "FTDI device" : device.serialNumber) +
+                    " could not be opened: " + OpenAdvice(context.driver, device));
+    }
+    return kNoBoard;
+  }
+  if (found.size() > 1 && !(mayTakeAll && boards.all)) {
+    std::string text = std::to_string(found.size()) + " boards are attached; choose one with ";
+    text += mayTakeAll ? "--serial or take all with --all:" : "--serial:";
+    for (const std::string& board : found) text += "\n  " + board;
+    context.Error(text);
+    return kUsage;
+  }
+  chosen = found;
+  return std::nullopt;
 }
 
 }  // namespace qvx::cli

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/outcome.h"
+#include "cli/command.h"
 #include "link/d2xx.h"
 
 namespace qvx::cli {
@@ -29,9 +31,14 @@ Listing ListDevices(D2xx& driver);
 // Why the device could not be opened, in words, and what to do about it.
 std::string OpenAdvice(D2xx& driver, const ListedDevice& device);
 
-// Why the board with that serial number ("" for the one by its description) did not open with
-// that status: the listed device's advice, or that no such board is attached.
+// Why the board with that serial number ("" for the one by its description) did not open as
+// `opened` says: the listed device's advice, or that no such board is attached.
 std::string WhyNotOpened(D2xx& driver, const Listing& listing, const std::string& serialNumber,
-                         FT_STATUS status);
+                         const Outcome& opened);
+
+// The serial numbers of the boards a command is to work on ("" for the one board by its
+// description), or the status to end with when it must touch none.
+std::optional<int> Choose(const Context& context, const BoardOptions& boards, bool mayTakeAll,
+                          Listing& listing, std::vector<std::string>& chosen);
 
 }  // namespace qvx::cli

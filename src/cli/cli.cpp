@@ -1,95 +1,77 @@
 #include "cli/cli.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
 #include <fstream>
 #include <optional>
 #include <utility>
 
-#include "app/core.h"
-#include "cli/commands.h"
+#include "app/texts.h"
+#include "cli/command.h"
 #include "cli/exit_status.h"
 #include "image/firmware_file.h"
 
 namespace qvx::cli {
 
-namespace {
+void AddBoardOptions(CLI::App* command, BoardOptions& boards, bool mayTakeAll) {
+  CLI::Option* serial =
+      command->add_option("--serial", boards.serial, "The board with this serial number");
+  serial->option_text("S");
+  if (mayTakeAll) {
+    command->add_flag("--all", boards.all, "Every board in update mode, all at once")
+        ->excludes(serial);
+  }
+}
 
-// Returns the status to end with when the command line is not one to run (help, or wrong).
-std::optional<int> Parse(const std::vector<std::string>& args, const Environment& env, Options& o) {
+void AddImageOption(CLI::App* command, std::string& image) {
+  command
+      ->add_option("--image", image,
+                   "Firmware file instead of the image the program carries: a container "
+                   "(262,176 bytes) or a plain image (65,544 bytes)")
+      ->option_text("FILE");
+}
+
+int Run(const std::vector<std::string>& args, const Environment& env) {
+  GlobalOptions options;
   CLI::App app{
-      "Identifies Quorvex boards and replaces their firmware, on one board or on many "
-      "at once.",
+      "Identifies Quorvex boards and replaces their firmware, on one board or on many at once.",
       "quorvex"};
   app.footer(kExitStatusHelp);
   app.require_subcommand(1);
   // The options below are taken after the command too.
   app.fallthrough();
-  app.add_flag("--json", o.json, "One JSON document on standard output instead of tables");
-  app.add_flag("-q,--quiet", o.quiet, "No progress: only the outcome");
-  app.add_flag("-v,--verbose", o.verbose,
+  app.add_flag("--json", options.json, "One JSON document on standard output instead of tables");
+  app.add_flag("-q,--quiet", options.quiet, "No progress: only the outcome");
+  app.add_flag("-v,--verbose", options.verbose,
                "Log on standard error what the link does that matters when something fails");
-  app.add_option("--log", o.log, "Write that log to FILE")->option_text("FILE");
-
-  app.add_subcommand("list",
-                     "Every attached board and its versions; every FTDI device that "
-                     "could not be opened, and why");
-  CLI::App* info = app.add_subcommand("info", "One board's versions beside the image's");
-  CLI::App* flash = app.add_subcommand("flash", "Write the image into the board's flash");
-  CLI::App* verify =
-      app.add_subcommand("verify", "Compare the board's flash with the image; writes nothing");
-  CLI::App* dump = app.add_subcommand("dump", "Read the whole flash into FILE, a plain image");
-  for (CLI::App* command : {info, flash, verify, dump}) {
-    CLI::Option* serial =
-        command->add_option("--serial", o.serial, "The board with this serial number");
-    serial->option_text("S");
-    if (command == flash || command == verify) {
-      command->add_flag("--all", o.all, "Every board in update mode, all at once")
-          ->excludes(serial);
-    }
-    if (command != dump) {
-      command
-          ->add_option("--image", o.image,
-                       "Firmware file instead of the image the program carries: a container "
-                       "(262,176 bytes) or a plain image (65,544 bytes)")
-          ->option_text("FILE");
-    }
-  }
-  dump->add_option("FILE", o.file, "Where the image goes")->required();
-  dump->add_flag("--force", o.force, "Replace FILE when it exists");
-
+  app.add_option("--log", options.log, "Write that log to FILE")->option_text("FILE");
+  const std::array commands{AddList(app), AddInfo(app), AddFlash(app), AddVerify(app),
+                            AddDump(app)};
   try {
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     app.parse(reversed);
   } catch (const CLI::ParseError& error) {
     return app.exit(error, env.out, env.err) == 0 ? kSucceeded : kUsage;
   }
-  o.command = app.get_subcommands().front()->get_name();
-  return std::nullopt;
-}
-
-}  // namespace
-
-int Run(const std::vector<std::string>& args, const Environment& env) {
-  Options options;
-  if (const std::optional<int> status = Parse(args, env, options)) return *status;
+  const Command& command =
+      *std::ranges::find_if(commands, [](const Command& c) { return c.parser->parsed(); });
   SharedStream err(env.err);
 
   // The image is checked before any board is touched.
   ResourceLoader image = env.firmware;
-  if (!options.image.empty()) {
-    FirmwareFile file = ReadFirmwareFile(options.image);
-    if (!file.error.empty()) {
-      err.Write("quorvex: " + file.error + "\n");
+  if (command.image != nullptr && !command.image->empty()) {
+    FirmwareFile file = ReadFirmwareFile(*command.image);
+    if (file.problem) {
+      err.Write("quorvex: " + file.problem->Text() + "\n");
       return kUsage;
     }
     image = ServeContainer(std::move(file.container));
   }
   FirmwareImage probe(image);
-  probe.CreateArrays();
   probe.ImageResourceId = kImageResourceId;
-  probe.LoadFirmwareImage();
-  if (probe.OpResult != op::kSuccess) {
-    err.Write("quorvex: the firmware image is not valid\n");
+  if (const auto problem = probe.LoadFirmwareImage()) {
+    err.Write("quorvex: the firmware image is not valid: " + problem->Text() + "\n");
     return kUsage;
   }
 
@@ -112,7 +94,7 @@ int Run(const std::vector<std::string>& args, const Environment& env) {
                      : env.errIsTerminal && !options.verbose ? ProgressDisplay::Style::InPlace
                                                              : ProgressDisplay::Style::PerStage;
   ProgressDisplay display(err, style);
-  Session session{options,
+  Context context{options,
                   log.Enabled() ? static_cast<D2xx&>(loggingDriver) : env.driver,
                   image,
                   VersionText(probe.ImageMajor, probe.ImageMinor),
@@ -121,10 +103,7 @@ int Run(const std::vector<std::string>& args, const Environment& env) {
                   log,
                   display,
                   env.interrupted};
-  if (options.command == "list") return List(session);
-  if (options.command == "info") return Info(session);
-  if (options.command == "dump") return Dump(session);
-  return Update(session, options.command == "verify");
+  return command.run(context);
 }
 
 }  // namespace qvx::cli

@@ -8,8 +8,6 @@ namespace qvx::cli {
 
 namespace {
 
-constexpr std::size_t kExecuteLength = 4;  // "EX" and its 16-bit operand
-
 // "2026-12-07 14:03:09.417", local time.
 std::string Timestamp() {
   using namespace std::chrono;
@@ -43,7 +41,7 @@ std::string LoggingDriver::BoardOf(FT_HANDLE handle) {
 
 FT_STATUS LoggingDriver::Checked(FT_HANDLE handle, std::string_view call, FT_STATUS status) {
   if (status != ft::OK) {
-    log_.Write(BoardOf(handle), std::string(call) + " returned " + std::to_string(status));
+    log_.Write(BoardOf(handle), std::string(call) + " returned " + StatusName(status));
   }
   return status;
 }
@@ -52,7 +50,7 @@ FT_STATUS LoggingDriver::FT_OpenEx(const char* description, DWORD flags, FT_HAND
   const FT_STATUS status = driver_.FT_OpenEx(description, flags, handle);
   const std::string board = description == nullptr ? "-" : description;
   if (status != ft::OK) {
-    log_.Write(board, "FT_OpenEx returned " + std::to_string(status));
+    log_.Write(board, "FT_OpenEx returned " + StatusName(status));
   } else {
     const std::lock_guard guard(lock_);
     boards_[*handle] = board;
@@ -74,17 +72,10 @@ FT_STATUS LoggingDriver::FT_SetUSBParameters(FT_HANDLE handle, DWORD inSize, DWO
 }
 
 FT_STATUS LoggingDriver::FT_Purge(FT_HANDLE handle, DWORD mask) {
-  log_.Write(BoardOf(handle), "purge");
   return Checked(handle, "FT_Purge", driver_.FT_Purge(handle, mask));
 }
 
 FT_STATUS LoggingDriver::FT_Write(FT_HANDLE handle, const void* data, DWORD count, DWORD* written) {
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
-  if (count == kExecuteLength && bytes != nullptr && bytes[0] == 'E' && bytes[1] == 'X') {
-    char event[16];
-    std::snprintf(event, sizeof event, "EX 0x%02X%02X", bytes[2], bytes[3]);
-    log_.Write(BoardOf(handle), event);
-  }
   return Checked(handle, "FT_Write", driver_.FT_Write(handle, data, count, written));
 }
 

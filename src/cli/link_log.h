@@ -23,8 +23,8 @@ class LinkLog {
   std::vector<SharedStream*> sinks_;
 };
 
-// The driver seam with a log: every call that did not return 0, with its status, every purge
-// and every "EX", each under the board it was for.
+// The driver seam with a log: every call that did not return FT_OK, with its status named,
+// under the board it was for. (Purges and "EX" are the engine's events, logged by each board.)
 class LoggingDriver : public D2xx {
  public:
   LoggingDriver(D2xx& driver, LinkLog& log) : driver_(driver), log_(log) {}

@@ -4,26 +4,35 @@
 #include <iterator>
 #include <random>
 #include <system_error>
+#include <utility>
 
 namespace fs = std::filesystem;
 
 namespace qvx {
 
-std::string ReadWholeFile(const fs::path& path, std::vector<std::uint8_t>& bytes) {
-  std::error_code error;
-  const fs::file_status status = fs::status(path, error);
-  if (!fs::exists(status)) return "no such file";
-  if (!fs::is_regular_file(status)) return "not a regular file";
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "cannot be opened for reading";
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) return "cannot be read";
-  return "";
+namespace {
+
+Problem Of(const fs::path& path, std::string reason) {
+  return {path.string(), std::move(reason)};
 }
 
-std::string WriteFileAtomically(const fs::path& path, std::span<const std::uint8_t> bytes,
-                                bool replace) {
-  if (!replace && fs::exists(path)) return kFileExists;
+}  // namespace
+
+std::optional<Problem> ReadWholeFile(const fs::path& path, std::vector<std::uint8_t>& bytes) {
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (!fs::exists(status)) return Of(path, "no such file");
+  if (!fs::is_regular_file(status)) return Of(path, "not a regular file");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return Of(path, "cannot be opened for reading");
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) return Of(path, "cannot be read");
+  return std::nullopt;
+}
+
+std::optional<Problem> WriteFileAtomically(const fs::path& path,
+                                           std::span<const std::uint8_t> bytes, bool replace) {
+  if (!replace && fs::exists(path)) return Of(path, kFileExists);
   std::error_code ignored;
   fs::path temp = path;
   temp += ".tmp-" + std::to_string(std::random_device{}());
@@ -34,7 +43,7 @@ std::string WriteFileAtomically(const fs::path& path, std::span<const std::uint8
     out.close();
     if (!out) {
       fs::remove(temp, ignored);
-      return "cannot be written";
+      return Of(path, "cannot be written");
     }
   }
   std::error_code error;
@@ -45,7 +54,7 @@ std::string WriteFileAtomically(const fs::path& path, std::span<const std::uint8
     fs::create_hard_link(temp, path, error);
     if (!error || error == std::errc::file_exists) {
       fs::remove(temp, ignored);
-      if (error) return kFileExists;
+      if (error) return Of(path, kFileExists);
     } else {
       // Where the file system has no hard links, a rename is all there is.
       fs::rename(temp, path, error);
@@ -53,9 +62,9 @@ std::string WriteFileAtomically(const fs::path& path, std::span<const std::uint8
   }
   if (error) {
     fs::remove(temp, ignored);
-    return "cannot be written";
+    return Of(path, "cannot be written");
   }
-  return "";
+  return std::nullopt;
 }
 
 }  // namespace qvx

@@ -1,5 +1,6 @@
 #include "image/firmware_file.h"
 
+#include <string>
 #include <utility>
 
 #include "image/file_io.h"
@@ -9,37 +10,37 @@ namespace qvx {
 
 namespace {
 
-// The header rules the program loads an image by, one at a time; "" when all hold.
-std::string BrokenHeaderRule(const std::vector<std::uint8_t>& image) {
-  if (image[0] != 'F' || image[1] != 'W') return "the image does not start with \"FW\"";
-  if (image[4] != 0) return "byte 4 of the image is not 0";
-  return "";
+// The file's bytes as a container, or the reason they are none.
+std::optional<std::string> Decode(std::vector<std::uint8_t> bytes, FirmwareImage& image) {
+  if (bytes.size() == kImageSize) {
+    image.ImageBuffer = std::move(bytes);
+    if (const auto broken = BrokenHeaderRule(image.ImageBuffer)) return std::string(*broken);
+    image.ScrambleImage();
+    return std::nullopt;
+  }
+  if (bytes.size() == kContainerSize) {
+    image.ResourceData = std::move(bytes);
+    image.DescrambleImage();
+    if (const auto broken = BrokenHeaderRule(image.ImageBuffer)) return std::string(*broken);
+    return std::nullopt;
+  }
+  return std::to_string(bytes.size()) + " bytes, but a firmware file is a container of " +
+         std::to_string(kContainerSize) + " bytes or a plain image of " +
+         std::to_string(kImageSize) + " bytes";
 }
 
 }  // namespace
 
 FirmwareFile ReadFirmwareFile(const std::filesystem::path& path) {
   FirmwareFile file;
-  FirmwareImage image;
   std::vector<std::uint8_t> bytes;
-  std::string broken = ReadWholeFile(path, bytes);
-  if (broken.empty() && bytes.size() == kImageSize) {
-    image.ImageBuffer = std::move(bytes);
-    broken = BrokenHeaderRule(image.ImageBuffer);
-    if (broken.empty()) image.ScrambleImage();
-  } else if (broken.empty() && bytes.size() == kContainerSize) {
-    image.ResourceData = std::move(bytes);
-    image.DescrambleImage();
-    broken = BrokenHeaderRule(image.ImageBuffer);
-  } else if (broken.empty()) {
-    broken = std::to_string(bytes.size()) + " bytes, but a firmware file is a container of " +
-             std::to_string(kContainerSize) + " bytes or a plain image of " +
-             std::to_string(kImageSize) + " bytes";
-  }
-  if (broken.empty()) {
-    file.container = std::move(image.ResourceData);
+  file.problem = ReadWholeFile(path, bytes);
+  if (file.problem) return file;
+  FirmwareImage image;
+  if (auto broken = Decode(std::move(bytes), image)) {
+    file.problem = Problem{path.string(), std::move(*broken)};
   } else {
-    file.error = path.string() + ": " + broken;
+    file.container = std::move(image.ResourceData);
   }
   return file;
 }

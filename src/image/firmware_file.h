@@ -2,7 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <string>
+#include <optional>
 #include <vector>
 
 #include "image/firmware_image.h"
@@ -13,7 +13,7 @@ namespace qvx {
 // or a plain image of kImageSize bytes, checked as the embedded image is checked.
 struct FirmwareFile {
   std::vector<std::uint8_t> container;  // the file as a container (a plain image scrambled)
-  std::string error;  // "" when good, else one line naming the file and the rule it breaks
+  std::optional<Problem> problem;       // the file, and the rule it breaks
 };
 
 FirmwareFile ReadFirmwareFile(const std::filesystem::path& path);

@@ -1,6 +1,7 @@
 #include "image/firmware_image.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "image/image_format.h"
@@ -21,20 +22,22 @@ void FirmwareImage::CreateArrays() {
   ResourceData.assign(kContainerSize, 0);
 }
 
-void FirmwareImage::LoadFirmwareImage() {
-  OpResult = op::kFailure;
-  if (!loader_) return;
-  std::optional<std::vector<std::uint8_t>> resource = loader_(kImageResourceType, ImageResourceId);
-  if (!resource) return;  // ImageBuffer keeps what it had
+std::optional<Problem> FirmwareImage::LoadFirmwareImage() {
+  std::optional<std::vector<std::uint8_t>> resource;
+  if (loader_) resource = loader_(kImageResourceType, ImageResourceId);
+  if (!resource) return Problem{{}, "the program carries no firmware image"};  // keeps ImageBuffer
   ResourceData = std::move(*resource);
   // A short container is refused here, so DescrambleImage never meets one.
-  if (ResourceData.size() < kContainerSize) return;
+  if (ResourceData.size() < kContainerSize) {
+    return Problem{{}, "the firmware container is shorter than " + std::to_string(kContainerSize) +
+                           " bytes"};
+  }
   DescrambleImage();
 
   ImageMajor = ImageBuffer[kVersionOffset] >> 4;
   ImageMinor = ImageBuffer[kVersionOffset] & 0x0F;
-  if (!HasValidHeader(ImageBuffer)) return;
-  OpResult = op::kSuccess;
+  if (const auto broken = BrokenHeaderRule(ImageBuffer)) return Problem{{}, std::string(*broken)};
+  return std::nullopt;
 }
 
 }  // namespace qvx

@@ -6,19 +6,14 @@
 #include <string_view>
 #include <vector>
 
+#include "image/problem.h"
+
 namespace qvx {
 
 inline constexpr std::size_t kImageSize = 65544;  // 8-byte header + 65,536 bytes of flash
 inline constexpr std::size_t kContainerSize = 4 * kImageSize;  // the scrambled form
 inline constexpr std::int16_t kImageResourceId = 100;
 inline constexpr std::string_view kImageResourceType = "JPG";
-
-// OpResult's values, one set for every long operation.
-namespace op {
-inline constexpr std::int16_t kSuccess = 0;
-inline constexpr std::int16_t kFailure = -1;
-inline constexpr std::int16_t kCommFailure = -2;  // block commands failed until the budget ran out
-}  // namespace op
 
 // Hands back exactly the bytes of the program resource of that type and id, or nothing.
 using ResourceLoader =
@@ -28,9 +23,7 @@ using ResourceLoader =
 // own folder of Qt's resources or reads as a numbered standard type ("#3") on Windows.
 bool IsPlainResourceName(std::string_view type);
 
-// The three image arrays and the operations over them. OpResult, the result of the last long
-// operation, lives here because loading the image is the first of them; the engine built on this
-// class reports through the same variable.
+// The three image arrays and the operations over them.
 class FirmwareImage {
  public:
   explicit FirmwareImage(ResourceLoader loader = {});
@@ -41,12 +34,13 @@ class FirmwareImage {
   std::int16_t ImageResourceId = 0;
   std::uint8_t ImageMajor = 0;
   std::uint8_t ImageMinor = 0;
-  std::int16_t OpResult = op::kSuccess;
 
   // Creates the three arrays zero-filled at their run-time sizes (done once, at start-up).
   void CreateArrays();
 
-  void LoadFirmwareImage();
+  // Loads the resource, decodes it into ImageBuffer and checks its header; what is wrong with
+  // it, or nothing when the image is one to write.
+  std::optional<Problem> LoadFirmwareImage();
   // Both throw std::out_of_range on an input shorter than its format, before changing anything.
   void DescrambleImage();
   void ScrambleImage();

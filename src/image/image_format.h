@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string_view>
 
 // The container and header rules, shared by the loader and the packing tool so that a tool-made
 // container is accepted exactly when the program would accept it.
@@ -19,9 +21,13 @@ constexpr std::uint8_t NoiseByte(std::uint32_t draw) {
   return static_cast<std::uint8_t>(((static_cast<std::uint64_t>(draw) * 255) >> 32) + 1);
 }
 
-// "FW" in bytes 0 and 1 (case significant) and 0 in byte 4; bytes 2, 3 and 5 to 7 are free.
-constexpr bool HasValidHeader(std::span<const std::uint8_t> image) {
-  return image.size() >= kHeaderSize && image[0] == 'F' && image[1] == 'W' && image[4] == 0;
+// The header rule an image breaks, or nothing when it keeps them all: "FW" in bytes 0 and 1
+// (case significant) and 0 in byte 4; bytes 2, 3 and 5 to 7 are free.
+constexpr std::optional<std::string_view> BrokenHeaderRule(std::span<const std::uint8_t> image) {
+  if (image.size() < kHeaderSize) return "the image is shorter than its header";
+  if (image[0] != 'F' || image[1] != 'W') return "the image does not start with \"FW\"";
+  if (image[4] != 0) return "byte 4 of the image is not 0";
+  return std::nullopt;
 }
 
 }  // namespace qvx

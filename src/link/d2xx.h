@@ -1,8 +1,10 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // The vendor library's calling convention, for its exports and for calls into it.
@@ -52,6 +54,36 @@ inline void CopyDetail(void* buffer, std::size_t size, std::string_view text) {
   out[n] = '\0';
 }
 }  // namespace ft
+
+// Every status the vendor documents, by value, as it names them.
+inline constexpr std::array<std::string_view, 20> kStatusNames{
+    "FT_OK",
+    "FT_INVALID_HANDLE",
+    "FT_DEVICE_NOT_FOUND",
+    "FT_DEVICE_NOT_OPENED",
+    "FT_IO_ERROR",
+    "FT_INSUFFICIENT_RESOURCES",
+    "FT_INVALID_PARAMETER",
+    "FT_INVALID_BAUD_RATE",
+    "FT_DEVICE_NOT_OPENED_FOR_ERASE",
+    "FT_DEVICE_NOT_OPENED_FOR_WRITE",
+    "FT_FAILED_TO_WRITE_DEVICE",
+    "FT_EEPROM_READ_FAILED",
+    "FT_EEPROM_WRITE_FAILED",
+    "FT_EEPROM_ERASE_FAILED",
+    "FT_EEPROM_NOT_PRESENT",
+    "FT_EEPROM_NOT_PROGRAMMED",
+    "FT_INVALID_ARGS",
+    "FT_NOT_SUPPORTED",
+    "FT_OTHER_ERROR",
+    "FT_DEVICE_LIST_NOT_READY",
+};
+
+// "FT_IO_ERROR"; a status the vendor does not document keeps its number.
+inline std::string StatusName(FT_STATUS status) {
+  if (status < kStatusNames.size()) return std::string(kStatusNames[status]);
+  return "status " + std::to_string(status);
+}
 
 // Why a listed device could not be opened, as far as a provider can tell.
 enum class Obstacle { Unknown, NoPermission, InUse, KernelDriver };

@@ -17,6 +17,10 @@ std::int32_t AsStatus(FT_STATUS status) {
   return static_cast<std::int32_t>(status);
 }
 
+constexpr std::string_view kShortWrite = "but took fewer bytes than it was given";
+constexpr std::string_view kNothingRead = "and no bytes within the read timeout";
+constexpr std::string_view kTooMuchRead = "and more bytes than were asked for";
+
 bool InRange(std::int64_t value, std::int64_t low, std::int64_t high) {
   return value >= low && value <= high;
 }
@@ -38,6 +42,11 @@ std::string WordBytes(std::int32_t value) {
 
 }  // namespace
 
+std::string FailedCall::Text() const {
+  return std::string(call) + " returned " + StatusName(status) + (how.empty() ? "" : " ") +
+         std::string(how);
+}
+
 QVXModule::QVXModule(D2xx& driver, std::vector<std::uint8_t>& imageBuffer)
     : driver_(driver), ImageBuffer(imageBuffer) {
   SendBuffer.fill(' ');
@@ -52,20 +61,31 @@ void QVXModule::PutText(std::array<std::uint8_t, kTextBufferSize>& buffer, std::
 
 // --- Link ---------------------------------------------------------------------------------
 
+std::int32_t QVXModule::Noted(std::string_view call, FT_STATUS status) {
+  if (status != ft::OK) LastFailedCall = FailedCall{call, status};
+  return AsStatus(status);
+}
+
 void QVXModule::OpenDevice() {
   const bool bySerial = !SerialNumber.empty();
   std::string name = bySerial ? SerialNumber : "Quorvex";
   name.push_back('\0');
   FT_HANDLE handle = nullptr;
-  FtStatus = AsStatus(driver_.FT_OpenEx(
-      name.data(), bySerial ? ft::OPEN_BY_SERIAL_NUMBER : ft::OPEN_BY_DESCRIPTION, &handle));
+  FtStatus = Noted("FT_OpenEx", driver_.FT_OpenEx(name.data(),
+                                                   bySerial ? ft::OPEN_BY_SERIAL_NUMBER
+                                                            : ft::OPEN_BY_DESCRIPTION,
+                                                   &handle));
   if (FtStatus != kOk) return;
   DeviceHandle = handle;
 
-  FtStatus = AsStatus(driver_.FT_SetTimeouts(DeviceHandle, kReadTimeoutMs, kWriteTimeoutMs));
-  if (FtStatus == kOk) FtStatus = AsStatus(driver_.FT_SetLatencyTimer(DeviceHandle, kLatencyMs));
+  FtStatus = Noted("FT_SetTimeouts",
+                   driver_.FT_SetTimeouts(DeviceHandle, kReadTimeoutMs, kWriteTimeoutMs));
   if (FtStatus == kOk) {
-    FtStatus = AsStatus(driver_.FT_SetUSBParameters(DeviceHandle, kTransferSize, kTransferSize));
+    FtStatus = Noted("FT_SetLatencyTimer", driver_.FT_SetLatencyTimer(DeviceHandle, kLatencyMs));
+  }
+  if (FtStatus == kOk) {
+    FtStatus = Noted("FT_SetUSBParameters",
+                     driver_.FT_SetUSBParameters(DeviceHandle, kTransferSize, kTransferSize));
   }
   if (FtStatus != kOk) CloseDevice();
 }
@@ -76,7 +96,7 @@ void QVXModule::CloseDevice() {
 }
 
 void QVXModule::PurgeDevice() {
-  FtStatus = AsStatus(driver_.FT_Purge(DeviceHandle, kPurgeBoth));
+  FtStatus = Noted("FT_Purge", driver_.FT_Purge(DeviceHandle, kPurgeBoth));
 }
 
 void QVXModule::Write(const std::uint8_t* data) {
@@ -84,10 +104,11 @@ void QVXModule::Write(const std::uint8_t* data) {
   const FT_STATUS status =
       driver_.FT_Write(DeviceHandle, data, static_cast<DWORD>(WriteLength), &written);
   BytesWritten = static_cast<std::int32_t>(written);
-  FtStatus = AsStatus(status);
+  FtStatus = Noted("FT_Write", status);
   // A short write reported as success would let a partial block pass for a sent one.
   if (FtStatus == kOk && written < static_cast<DWORD>(WriteLength)) {
     FtStatus = AsStatus(ft::IO_ERROR);
+    LastFailedCall = FailedCall{"FT_Write", status, kShortWrite};
   }
 }
 
@@ -122,11 +143,14 @@ void QVXModule::ExactRead(std::uint8_t* target) {
     if ((status != ft::OK && status != ft::IO_ERROR) || got > asked) {
       FtStatus = kReadIncomplete;
       ReadFailed = true;
+      LastFailedCall = FailedCall{"FT_Read", status, got > asked ? kTooMuchRead : ""};
     } else if (got == 0) {
       FtStatus = kReadIncomplete;
       ReadTimedOut = true;
+      LastFailedCall = FailedCall{"FT_Read", status, kNothingRead};
     } else {
       ReadTotal += BytesRead;
+      if (status != ft::OK) LastFailedCall = FailedCall{"FT_Read", status};
     }
   } while (ReadTotal != ReadLength && !ReadTimedOut && !ReadFailed);
 }

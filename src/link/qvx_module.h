@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,6 +10,17 @@
 #include "link/d2xx.h"
 
 namespace qvx {
+
+// A driver call of the link that failed, and how, in the words of an operator's message.
+struct FailedCall {
+  std::string_view call;     // "FT_Write"
+  FT_STATUS status = ft::OK;  // the driver's own status
+  std::string_view how;       // when the status alone does not say it: "and no bytes ..."
+
+  // "FT_Write returned FT_IO_ERROR", "FT_Read returned FT_OK and no bytes within the read
+  // timeout".
+  std::string Text() const;
+};
 
 // The USB link and the board's command set. Every operation takes no arguments, reads its
 // inputs from the members below and reports through FtStatus, which the caller tests at once.
@@ -36,6 +48,8 @@ class QVXModule {
   std::int32_t ReadTotal = 0;
   bool ReadTimedOut = false;
   bool ReadFailed = false;
+  // The last driver call that failed; the statuses above keep only its verdict.
+  std::optional<FailedCall> LastFailedCall;
 
   // Command state.
   std::string CommandText;
@@ -66,6 +80,8 @@ class QVXModule {
   static void PutText(std::array<std::uint8_t, kTextBufferSize>& buffer, std::string_view text);
 
  private:
+  // The driver's status as FtStatus, noted as the last failed call when it is not OK.
+  std::int32_t Noted(std::string_view call, FT_STATUS status);
   void Write(const std::uint8_t* data);  // WriteLength bytes from data, in one call
   void ExactRead(std::uint8_t* target);  // ReadLength bytes into target, over as many calls
   void SendText(std::string text);       // builds CommandText and sends it

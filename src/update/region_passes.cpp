@@ -15,53 +15,61 @@ int LastBlockNumber(int first, std::int32_t lengthWords, std::int32_t blockWords
 
 }  // namespace
 
-bool UpdateEngine::PumpMessages() {
-  view_.ProcessMessages();
-  // The unload has closed the link already; nothing of either may be touched again.
-  abandoned_ = view_.IsClosed();
-  if (abandoned_) OpResult = op::kCommFailure;
-  return !abandoned_;
+bool UpdateEngine::GoOn() {
+  if (!events_.StopNow()) return true;
+  // Whoever asked may have closed the link already; nothing of it may be touched again.
+  Stopped = true;
+  OpResult = op::kCommFailure;
+  return false;
 }
 
 bool UpdateEngine::SpendAttempt(std::int16_t exhausted) {
-  view_.AttemptFailed(Link.FlashAddress, kRetryBudget - RetryBudget + 1);
+  events_.AttemptFailed(link_.FlashAddress, kRetryBudget - RetryBudget + 1);
   if (--RetryBudget > 0) return true;
   OpResult = exhausted;
   return false;
 }
 
-// Failed reads are retried at once, without pumping messages.
+// Failed reads are retried at once, without asking whether to stop.
 bool UpdateEngine::ReadBlock() {
-  for (Link.ReadFlashBlock(); Link.FtStatus != QVXModule::kOk; Link.ReadFlashBlock()) {
+  for (link_.ReadFlashBlock(); link_.FtStatus != QVXModule::kOk; link_.ReadFlashBlock()) {
     if (!SpendAttempt(op::kCommFailure)) return false;
   }
   return true;
 }
 
+void UpdateEngine::ShowBlock(int number) {
+  ProgressValue = number;
+  events_.BlockStarted(number);
+}
+
 void UpdateEngine::NextBlock() {
-  Link.BufferOffset += 4 * Link.BlockWords;
-  Link.FlashAddress += 2 * Link.BlockWords;
+  link_.BufferOffset += 4 * link_.BlockWords;
+  link_.FlashAddress += 2 * link_.BlockWords;
+  events_.BlockDone();
 }
 
 bool UpdateEngine::BlockDiffers(std::int32_t regionOffset, std::int32_t block) const {
-  const std::int32_t blockBytes = 4 * Link.BlockWords;
+  const std::int32_t blockBytes = 4 * link_.BlockWords;
   const auto begin = regionOffset + block * blockBytes;
-  return !std::equal(ImageBuffer.begin() + begin, ImageBuffer.begin() + begin + blockBytes,
-                     ReferenceImage.begin() + begin);
+  return !std::equal(image_.ImageBuffer.begin() + begin,
+                     image_.ImageBuffer.begin() + begin + blockBytes,
+                     image_.ReferenceImage.begin() + begin);
 }
 
 void UpdateEngine::WriteRegion() {
-  const std::int32_t lengthWords = Link.WriteLength;  // the block commands overwrite it
+  const std::int32_t lengthWords = link_.WriteLength;  // the block commands overwrite it
   RetryBudget = kRetryBudget;
-  Link.FlashAddress = RegionAddress;
-  const int first = view_.ProgressValue();
-  const int last = LastBlockNumber(first, lengthWords, Link.BlockWords);
+  Stopped = false;
+  link_.FlashAddress = RegionAddress;
+  const int first = ProgressValue;
+  const int last = LastBlockNumber(first, lengthWords, link_.BlockWords);
   for (int n = first; n <= last; ++n) {
-    view_.SetProgressValue(n);
-    if (!PumpMessages()) return;
-    Link.PurgeDevice();
-    for (Link.WriteFlashBlock(); Link.FtStatus != QVXModule::kOk; Link.WriteFlashBlock()) {
-      if (!PumpMessages() || !SpendAttempt(op::kCommFailure)) return;
+    ShowBlock(n);
+    if (!GoOn()) return;
+    Purge();
+    for (link_.WriteFlashBlock(); link_.FtStatus != QVXModule::kOk; link_.WriteFlashBlock()) {
+      if (!GoOn() || !SpendAttempt(op::kCommFailure)) return;
     }
     NextBlock();
   }
@@ -70,13 +78,14 @@ void UpdateEngine::WriteRegion() {
 
 void UpdateEngine::ReadRegion() {
   RetryBudget = kRetryBudget;
-  Link.FlashAddress = RegionAddress;
-  const int first = view_.ProgressValue();
-  const int last = LastBlockNumber(first, VerifyLength, Link.BlockWords);
+  Stopped = false;
+  link_.FlashAddress = RegionAddress;
+  const int first = ProgressValue;
+  const int last = LastBlockNumber(first, VerifyLength, link_.BlockWords);
   for (int n = first; n <= last; ++n) {
-    view_.SetProgressValue(n);
-    if (!PumpMessages()) return;
-    Link.PurgeDevice();
+    ShowBlock(n);
+    if (!GoOn()) return;
+    Purge();
     if (!ReadBlock()) return;
     NextBlock();
   }
@@ -87,26 +96,26 @@ void UpdateEngine::ReadRegion() {
 // indexes of ReferenceImage. Blocks that differ are read again, into their own place, until
 // they match or the budget runs out.
 void UpdateEngine::VerifyRegion() {
-  const std::int32_t regionOffset = Link.BufferOffset;
+  const std::int32_t regionOffset = link_.BufferOffset;
   ReadRegion();
   if (OpResult != op::kSuccess) return;
-  const std::int32_t regionEnd = Link.BufferOffset;
-  const std::int32_t blocks = (regionEnd - regionOffset) / (4 * Link.BlockWords);
+  const std::int32_t regionEnd = link_.BufferOffset;
+  const std::int32_t blocks = (regionEnd - regionOffset) / (4 * link_.BlockWords);
   for (;;) {
-    Link.FlashAddress = RegionAddress;
-    Link.BufferOffset = regionEnd;
+    link_.FlashAddress = RegionAddress;
+    link_.BufferOffset = regionEnd;
     std::int32_t block = 0;
     while (block < blocks && !BlockDiffers(regionOffset, block)) ++block;
     if (block == blocks) {
       OpResult = op::kSuccess;
       return;
     }
-    if (!PumpMessages() || !SpendAttempt(op::kFailure)) return;
+    if (!GoOn() || !SpendAttempt(op::kFailure)) return;
     for (; block < blocks; ++block) {
       if (!BlockDiffers(regionOffset, block)) continue;
-      Link.FlashAddress = RegionAddress + block * 2 * Link.BlockWords;
-      Link.BufferOffset = regionOffset + block * 4 * Link.BlockWords;
-      Link.PurgeDevice();
+      link_.FlashAddress = RegionAddress + block * 2 * link_.BlockWords;
+      link_.BufferOffset = regionOffset + block * 4 * link_.BlockWords;
+      Purge();
       if (!ReadBlock()) return;
     }
   }

@@ -1,50 +1,67 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "image/firmware_image.h"
 #include "link/qvx_module.h"
 #include "update/stages.h"
-#include "update/update_view.h"
+#include "update/update_events.h"
 
 namespace qvx {
 
-// Region passes and the staged update, built on the image arrays and reporting through their
-// OpResult; it owns the link that moves the blocks, wired to ImageBuffer once, here.
-class UpdateEngine : public FirmwareImage {
+// OpResult's values, one set for every long operation.
+namespace op {
+inline constexpr std::int16_t kSuccess = 0;
+inline constexpr std::int16_t kFailure = -1;      // the read-back differed until the budget ran out
+inline constexpr std::int16_t kCommFailure = -2;  // block commands failed until the budget ran out
+}  // namespace op
+
+// Region passes and the staged update over one board's image arrays and link. Each reports
+// through OpResult and tells its events as they happen; none knows what shows them.
+class UpdateEngine {
  public:
   static constexpr std::int32_t kRetryBudget = 50;  // failed attempts one pass may absorb
+  static constexpr int kProgressMaximum = 55;       // the bar's maximum during an update
 
-  UpdateEngine(D2xx& driver, UpdateView& view, ResourceLoader loader = {});
+  UpdateEngine(FirmwareImage& image, QVXModule& link, UpdateEvents& events);
 
-  QVXModule Link;
+  std::int16_t OpResult = op::kSuccess;
   std::int32_t RegionAddress = 0;
   std::int32_t VerifyLength = 0;
   std::int32_t RetryBudget = 0;
+  // The bar's value: a pass numbers its blocks on from here and leaves it at its last block.
+  int ProgressValue = 0;
+  // How the last update ended when it did not succeed: the stage it was in, whether that stage's
+  // "EX" went unanswered, and whether StopNow ended it rather than the board.
+  std::optional<Stage> FailedStage;
+  bool ExecuteFailed = false;
+  bool Stopped = false;
 
+  // The link's purge, told as an event.
+  void Purge();
   void WriteRegion();
   // Reads VerifyLength words from RegionAddress into ImageBuffer at BufferOffset, block by
   // block with the bar and retries of a verify pass; OpResult 0 or op::kCommFailure.
   void ReadRegion();
   // ReadRegion, then the comparison with ReferenceImage.
   void VerifyRegion();
-  // A close of the window during an update ends it at the next message pump, leaving
-  // OpResult at op::kCommFailure without touching the link or the view again.
   void FlashDevice();
 
  private:
   // Each returns false when the operation must end; OpResult then says why.
-  bool PumpMessages();
+  bool GoOn();
   bool SpendAttempt(std::int16_t exhausted);
   bool ReadBlock();
   bool BlockDiffers(std::int32_t regionOffset, std::int32_t block) const;
+  void ShowBlock(int number);
   void NextBlock();
   bool RunStage(const Stage& stage);
-  bool ReportFailure(const Stage& stage);
   bool Execute(std::int32_t operand, bool purgeFirst);
 
-  UpdateView& view_;
-  bool abandoned_ = false;  // the last message pump found the window closed
+  FirmwareImage& image_;
+  QVXModule& link_;
+  UpdateEvents& events_;
 };
 
 }  // namespace qvx

@@ -63,8 +63,8 @@ TEST(FormLoad, EveryFailedCheckShowsOnlyItsBoxAndEndsTheProgram) {
     EXPECT_EQ(rig.view.shown, kStart);
     EXPECT_EQ(rig.view.caption, "Quorvex Updater v" + std::to_string(QVX_VERSION_MAJOR) + "." +
                                     std::to_string(QVX_VERSION_MINOR));
-    EXPECT_EQ(rig.form.ImageBuffer.size(), kImageSize);
-    EXPECT_EQ(rig.form.ImageResourceId, 100);
+    EXPECT_EQ(rig.form.Session.Image.ImageBuffer.size(), kImageSize);
+    EXPECT_EQ(rig.form.Session.Image.ImageResourceId, 100);
   }
 }
 
@@ -156,6 +156,62 @@ TEST(CheckDevice, EachFailureShowsItsBoxAndEndsWhereItShould) {
     if (!c.closed) {
       EXPECT_EQ(rig.view.shown, kStart);
     }
+  }
+}
+
+// The bar runs 0, 0, then every block's number up to 54 of 55; a failure shows its one box and
+// the window starts again.
+TEST(FlashDevice, ShowsTheBarThenOneBoxOrCompletion) {
+  Rig rig;
+  ASSERT_TRUE(rig.Found());
+  rig.Click(B::FlashDevice);
+  const std::vector<int> first(rig.view.values.begin(), rig.view.values.begin() + 3);
+  EXPECT_EQ(first, (std::vector<int>{0, 0, 0}));
+  EXPECT_EQ(std::make_pair(rig.view.values.back(), rig.view.maximum), std::make_pair(54, 55));
+  EXPECT_EQ(rig.view.shown, kComplete);
+
+  Rig failing(0x12);
+  ASSERT_TRUE(failing.Found());
+  failing.board.CorruptReadBack(10, true);
+  failing.Click(B::FlashDevice);
+  const Message box{
+      "Step 3 - Device verify error!  Data is corrupted!  ** DO NOT POWER OFF BOARD!! **  "
+      "Re-try update!",
+      "Verify Failure!"};
+  EXPECT_EQ(failing.view.boxes, std::vector<Message>{box});
+  EXPECT_EQ(failing.view.shown, kStart);
+  EXPECT_EQ(failing.view.values.back(), 6);
+}
+
+// The operator closes the window mid-update: the unload closes the link, and nothing may touch
+// the board or the window again.
+TEST(FlashDevice, ACloseEndsTheUpdateAtThatPump) {
+  const std::pair<int, std::function<void(board::VirtualBoard&)>> cases[] = {
+      {1, nullptr},
+      {2, [](board::VirtualBoard& b) { b.FailCall(board::Call::Write, 1, ft::IO_ERROR); }},
+      // Step 2 reads back wrong: pump 9 is the one after its first comparison.
+      {9, [](board::VirtualBoard& b) { b.CorruptReadBack(2 * 4096 + 9, true); }},
+      {62, nullptr},
+  };
+  for (const auto& [pump, fault] : cases) {
+    SCOPED_TRACE(pump);
+    Rig rig(0x11);
+    ASSERT_TRUE(rig.Found());
+    if (fault) fault(rig.board);
+    rig.view.closeAtPump = rig.view.pumps + pump;
+    std::size_t commands = 0;
+    int purges = 0;
+    rig.view.onPump = [&] {
+      commands = rig.board.Commands().size();
+      purges = rig.board.Purges();
+    };
+    rig.Click(B::FlashDevice);
+    EXPECT_EQ(rig.view.callsAfterClose, 0);
+    EXPECT_TRUE(rig.view.boxes.empty());
+    EXPECT_FALSE(rig.board.IsOpen());
+    EXPECT_EQ(std::make_pair(rig.board.Commands().size(), rig.board.Purges()),
+              std::make_pair(commands, purges));
+    EXPECT_EQ(rig.view.ended, 0);
   }
 }
 

@@ -91,7 +91,8 @@ TEST_F(Cli, EachCommandOnOneBoard) {
             nlohmann::json::parse(R"([{"step": "Step 1", "firstAddress": 9219, "blocks": 1}])"));
   rack_.Board(0).FailCall(board::Call::Purge, 2, ft::IO_ERROR);  // the one after "SI"
   EXPECT_EQ(Run({"flash"}), 1);
-  EXPECT_NE(out_.str().find("  failed: USB Connection Failure!\n"), std::string::npos);
+  EXPECT_NE(out_.str().find("  failed: USB Connection Failure! (FT_Purge returned FT_IO_ERROR)\n"),
+            std::string::npos);
   rack_.Board(0).SetAttached(false);
   EXPECT_EQ(Run({"flash"}), 3);
   EXPECT_EQ(err_.str(), "quorvex: no Quorvex board found\n");

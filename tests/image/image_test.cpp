@@ -54,17 +54,18 @@ TEST(Descramble, KeysEachByteByItsNoiseAndTheRunningKey) {
   EXPECT_EQ(image.ImageBuffer, decoded);
 }
 
-TEST(LoadFirmwareImage, AcceptsExactlyTheValidHeaders) {
+TEST(LoadFirmwareImage, AcceptsExactlyTheValidHeadersAndSaysWhatIsWrong) {
+  const char* const kNotFW = "the image does not start with \"FW\"";
+  const char* const kByte4 = "byte 4 of the image is not 0";
   struct Case {
     std::size_t offset;
     std::uint8_t value;
-    std::int16_t result;
+    const char* problem;  // null: accepted
   };
   const Case cases[] = {
-      {0, 'F', op::kSuccess},  {2, 0xFF, op::kSuccess}, {5, 0xFF, op::kSuccess},
-      {7, 0x01, op::kSuccess}, {3, 0x00, op::kSuccess}, {3, 0xFF, op::kSuccess},
-      {0, 'f', op::kFailure},  {1, 'w', op::kFailure},  {0, 'W', op::kFailure},
-      {1, 0x00, op::kFailure}, {4, 0x01, op::kFailure}, {4, 0x80, op::kFailure},
+      {0, 'F', nullptr},  {2, 0xFF, nullptr}, {5, 0xFF, nullptr}, {7, 0x01, nullptr},
+      {3, 0x00, nullptr}, {3, 0xFF, nullptr}, {0, 'f', kNotFW},    {1, 'w', kNotFW},
+      {0, 'W', kNotFW},   {1, 0x00, kNotFW},  {4, 0x01, kByte4},   {4, 0x80, kByte4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.offset);
@@ -72,17 +73,24 @@ TEST(LoadFirmwareImage, AcceptsExactlyTheValidHeaders) {
     plain[c.offset] = c.value;
     FirmwareImage image(LoaderOf(ContainerOf(plain)));
     image.ImageResourceId = kImageResourceId;
-    image.LoadFirmwareImage();
-    EXPECT_EQ(image.OpResult, c.result);
-    if (c.result == op::kSuccess) {
+    const auto problem = image.LoadFirmwareImage();
+    EXPECT_EQ(problem ? problem->Text() : "", c.problem ? c.problem : "");
+    if (!c.problem) {
       EXPECT_EQ(image.ImageBuffer, plain);
     }
   }
   Bytes plain = TestImage();
   plain[3] = 0x1A;
   FirmwareImage image(LoaderOf(ContainerOf(plain)));
-  image.LoadFirmwareImage();
+  EXPECT_FALSE(image.LoadFirmwareImage());
   EXPECT_EQ(image.ImageMajor * 16 + image.ImageMinor, 0x1A);
+  // No resource, or a short one: refused, and the decoded image stays.
+  for (auto missing : {LoaderOf(std::nullopt), LoaderOf(Bytes(kContainerSize - 1))}) {
+    FirmwareImage none(missing);
+    none.ImageBuffer = plain;
+    EXPECT_TRUE(none.LoadFirmwareImage());
+    EXPECT_EQ(none.ImageBuffer, plain);
+  }
 }
 
 }  // namespace

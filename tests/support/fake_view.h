@@ -40,7 +40,6 @@ class FakeView : public FormView {
   int pumps = 0;
   int callsAfterClose = 0;  // anything but IsClosed() after the close
 
-  int ProgressValue() const override { return value; }
   void SetProgressValue(int v) override {
     Touch();
     value = v;

@@ -33,22 +33,15 @@ ResourceLoader LoaderOf(std::optional<Bytes> container) {
 
 Bytes FlashAfterUpdate(const Bytes& image, std::uint8_t boardFirmware) {
   Bytes flash(board::VirtualBoard::kFlashBytes, 0xFF);
-  for (const Stage& stage : kStages) {
-    const auto major = static_cast<std::uint8_t>(boardFirmware >> 4);
-    const auto minor = static_cast<std::uint8_t>(boardFirmware & 0x0F);
-    if (stage.bootloader && !RunsBootloader(major, minor)) continue;
+  for (const Stage& stage : PlanFor(boardFirmware >> 4, boardFirmware & 0x0F)) {
     const auto from = image.begin() + stage.ImageOffset();
     std::copy(from, from + 4 * stage.words, flash.begin() + 2 * stage.address);
   }
   return flash;
 }
 
-Rig::Rig(std::uint8_t boardFirmware, ResourceLoader loader) : form(view, board, std::move(loader)) {
-  view.form = &form;
-  board.SetVersions(0x21, boardFirmware);
-}
-
-std::vector<std::int32_t> Rig::Sent(const char* mnemonic, std::size_t from) const {
+std::vector<std::int32_t> Sent(const board::VirtualBoard& board, const char* mnemonic,
+                               std::size_t from) {
   std::vector<std::int32_t> values;
   const auto& commands = board.Commands();
   for (std::size_t i = from; i < commands.size(); ++i) {
@@ -56,6 +49,21 @@ std::vector<std::int32_t> Rig::Sent(const char* mnemonic, std::size_t from) cons
     if (c.mnemonic == mnemonic) values.push_back(c.mnemonic == "EX" ? c.operand : c.address);
   }
   return values;
+}
+
+Board::Board(std::uint8_t boardFirmware, ResourceLoader loader)
+    : session(board, std::move(loader), events) {
+  board.SetVersions(0x21, boardFirmware);
+}
+
+bool Board::Found() {
+  return session.Open().kind == Outcome::Kind::Done &&
+         session.Identify().kind == Outcome::Kind::Done;
+}
+
+Rig::Rig(std::uint8_t boardFirmware, ResourceLoader loader) : form(view, board, std::move(loader)) {
+  view.form = &form;
+  board.SetVersions(0x21, boardFirmware);
 }
 
 bool Rig::Found() {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
+#include "app/board_session.h"
 #include "app/fm_start.h"
 #include "board/virtual_board.h"
 #include "support/fake_view.h"
@@ -20,12 +22,50 @@ Bytes ContainerOf(const Bytes& image);
 // A loader that serves `container` as the firmware resource, or nothing.
 ResourceLoader LoaderOf(std::optional<Bytes> container);
 
-// The flash a whole update leaves on an erased board: every region the engine's stage table
-// runs for that firmware holds the image's bytes, everything else stays erased.
+// The flash a whole update leaves on an erased board: every region the plan for that firmware
+// writes holds the image's bytes, everything else stays erased.
 Bytes FlashAfterUpdate(const Bytes& image, std::uint8_t boardFirmware);
 
-// A board and the form's logic around it, wired as the program wires them; the form loaded
-// when asked.
+// The address of every "RF"/"WF", or the operand of every "EX", the board has parsed since its
+// command number `from`.
+std::vector<std::int32_t> Sent(const board::VirtualBoard& board, const char* mnemonic,
+                               std::size_t from = 0);
+
+// What the engine told, and a StopNow that answers as told.
+struct Recorder : UpdateEvents {
+  std::vector<int> values;  // every block number, in order
+  std::vector<int> steps;   // every stage started
+  int blocks = 0;           // as Started gave them
+  int done = 0;
+  int asks = 0;    // StopNow calls
+  int stopAt = 0;  // the ask that answers true; 0: none
+  std::function<void()> onAsk;
+
+  void Started(int all, int /*maximum*/) override { blocks = all, done = 0; }
+  void StageStarted(const Stage& stage) override { steps.push_back(stage.step); }
+  void BlockStarted(int number) override { values.push_back(number); }
+  void BlockDone() override { ++done; }
+  bool StopNow() override {
+    ++asks;
+    if (onAsk) onAsk();
+    return asks == stopAt;
+  }
+};
+
+// A board and a session over it, as the command line wires one.
+struct Board {
+  explicit Board(std::uint8_t boardFirmware = 0x11,
+                 ResourceLoader loader = LoaderOf(ContainerOf(TestImage())));
+
+  board::VirtualBoard board;
+  Recorder events;
+  BoardSession session;
+
+  // Open, then Identify; true when both are done.
+  bool Found();
+};
+
+// A board and the form's logic around it, wired as the program wires them.
 struct Rig {
   explicit Rig(std::uint8_t boardFirmware = 0x11,
                ResourceLoader loader = LoaderOf(ContainerOf(TestImage())));
@@ -37,9 +77,6 @@ struct Rig {
   // Form_Load, then Find Device; true when the update is offered.
   bool Found();
   void Click(Button button) { form.Button_Click(static_cast<std::int16_t>(button)); }
-  // The address of every "RF"/"WF", or the operand of every "EX", the board has parsed since
-  // its command number `from`.
-  std::vector<std::int32_t> Sent(const char* mnemonic, std::size_t from = 0) const;
 };
 
 }  // namespace qvx::test

@@ -14,12 +14,13 @@ using board::Call;
 const Stage& kStep2 = kStages[0];
 
 // After Find Device, sets up one pass of `stage` as FlashDevice does.
-void Prepare(Rig& rig, const Stage& stage, std::int32_t words) {
-  rig.form.ReferenceImage = rig.form.ImageBuffer;
-  rig.form.Link.BlockWords = kBlockWords;
-  rig.form.RegionAddress = stage.address;
-  rig.form.Link.BufferOffset = stage.ImageOffset();
-  rig.form.Link.WriteLength = rig.form.VerifyLength = words;
+void Prepare(Board& b, const Stage& stage, std::int32_t words) {
+  BoardSession& s = b.session;
+  s.Image.ReferenceImage = s.Image.ImageBuffer;
+  s.Link.BlockWords = kBlockWords;
+  s.Engine.RegionAddress = stage.address;
+  s.Link.BufferOffset = stage.ImageOffset();
+  s.Link.WriteLength = s.Engine.VerifyLength = words;
 }
 
 // Fails `perBlock[i]` attempts in a row at block i, through the first call of that kind each
@@ -33,7 +34,7 @@ void FailAttempts(board::VirtualBoard& board, Call call, const std::vector<int>&
   }
 }
 
-// One budget per pass. Failed writes are each followed by a message pump; failed reads are
+// One budget per pass. Failed writes are each followed by a stop question; failed reads are
 // retried at once, without one.
 TEST(RegionPasses, EndAtTheFiftiethFailedAttemptWhereverItFalls) {
   struct Case {
@@ -50,22 +51,23 @@ TEST(RegionPasses, EndAtTheFiftiethFailedAttemptWhereverItFalls) {
   for (const Call call : {Call::Write, Call::Read}) {
     for (const auto& c : cases) {
       SCOPED_TRACE(testing::PrintToString(c.failuresPerBlock) + (call == Call::Read ? " RF" : ""));
-      Rig rig;
-      ASSERT_TRUE(rig.Found());
-      Prepare(rig, kStep2, kStep2.words);
-      if (call == Call::Read) rig.form.WriteRegion();
-      const int pumpsBefore = rig.view.pumps;
-      FailAttempts(rig.board, call, c.failuresPerBlock);
-      Prepare(rig, kStep2, kStep2.words);
-      call == Call::Write ? rig.form.WriteRegion() : rig.form.VerifyRegion();
-      EXPECT_EQ(rig.form.OpResult, c.result);
+      Board b;
+      ASSERT_TRUE(b.Found());
+      UpdateEngine& engine = b.session.Engine;
+      Prepare(b, kStep2, kStep2.words);
+      if (call == Call::Read) engine.WriteRegion();
+      const int asksBefore = b.events.asks;
+      FailAttempts(b.board, call, c.failuresPerBlock);
+      Prepare(b, kStep2, kStep2.words);
+      call == Call::Write ? engine.WriteRegion() : engine.VerifyRegion();
+      EXPECT_EQ(engine.OpResult, c.result);
       const int blocks = c.result == op::kSuccess ? 4 : c.failedBlock + 1;
       const int failures =
           std::min(50, std::accumulate(c.failuresPerBlock.begin(), c.failuresPerBlock.end(), 0));
-      EXPECT_EQ(rig.view.pumps - pumpsBefore, blocks + (call == Call::Write ? failures : 0));
+      EXPECT_EQ(b.events.asks - asksBefore, blocks + (call == Call::Write ? failures : 0));
       if (c.result != op::kSuccess) {
-        EXPECT_EQ(rig.form.Link.FlashAddress, kStep2.address + 1024 * c.failedBlock);
-        EXPECT_EQ(rig.form.Link.BufferOffset, kStep2.ImageOffset() + 2048 * c.failedBlock);
+        EXPECT_EQ(b.session.Link.FlashAddress, kStep2.address + 1024 * c.failedBlock);
+        EXPECT_EQ(b.session.Link.BufferOffset, kStep2.ImageOffset() + 2048 * c.failedBlock);
       }
     }
   }
@@ -88,28 +90,29 @@ TEST(RegionPasses, VerifyReadsOnlyTheDifferingBlockAgain) {
   };
   const std::size_t kBadByte = 2 * kStep2.address + 2048 * 3 + 77;  // in the last block
   for (const auto& c : cases) {
-    Rig rig;
-    ASSERT_TRUE(rig.Found());
-    Prepare(rig, kStep2, kStep2.words);
-    rig.form.WriteRegion();
-    const std::size_t before = rig.board.Commands().size();
-    rig.board.CorruptReadBack(kBadByte, c.persistent);
-    FailAttempts(rig.board, Call::Read, c.readFailures);
-    Prepare(rig, kStep2, kStep2.words);
+    Board b;
+    ASSERT_TRUE(b.Found());
+    BoardSession& s = b.session;
+    Prepare(b, kStep2, kStep2.words);
+    s.Engine.WriteRegion();
+    const std::size_t before = b.board.Commands().size();
+    b.board.CorruptReadBack(kBadByte, c.persistent);
+    FailAttempts(b.board, Call::Read, c.readFailures);
+    Prepare(b, kStep2, kStep2.words);
     const std::size_t regionEnd = kStep2.ImageOffset() + 4 * kStep2.words;
-    rig.form.ImageBuffer[regionEnd] ^= 0x01;
-    rig.form.VerifyRegion();
-    EXPECT_EQ(rig.form.OpResult, c.result);
+    s.Image.ImageBuffer[regionEnd] ^= 0x01;
+    s.Engine.VerifyRegion();
+    EXPECT_EQ(s.Engine.OpResult, c.result);
     std::vector<std::int32_t> expected;
     for (std::size_t block = 0; block < 4; ++block) {
       const int failures = block < c.readFailures.size() ? c.readFailures[block] : 0;
       expected.insert(expected.end(), 1 + failures, kStep2.address + 1024 * block);
     }
     expected.insert(expected.end(), c.rereads, kStep2.address + 1024 * 3);
-    EXPECT_EQ(rig.Sent("RF", before), expected);
+    EXPECT_EQ(Sent(b.board, "RF", before), expected);
     if (c.result == op::kSuccess) {
-      EXPECT_EQ(rig.form.Link.FlashAddress, kStep2.address);
-      EXPECT_TRUE(std::equal(rig.form.ImageBuffer.begin(), rig.form.ImageBuffer.begin() + 16392,
+      EXPECT_EQ(s.Link.FlashAddress, kStep2.address);
+      EXPECT_TRUE(std::equal(s.Image.ImageBuffer.begin(), s.Image.ImageBuffer.begin() + 16392,
                              TestImage().begin()));
     }
   }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "update/update_view.h"
+#include "app/texts.h"
 
 namespace qvx::qt {
 

@@ -10,6 +10,7 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <string_view>
 #include <utility>
 
 #include "app/form_layout.h"
@@ -24,9 +25,8 @@ constexpr QRect ToQRect(const Rect& r) {
   return {r.left, r.top, r.width, r.height};
 }
 
-QLabel* MakeCentredLabel(QWidget* parent, const Rect& rect) {
+QLabel* MakeCentredLabel(QWidget* parent) {
   auto* label = new QLabel(parent);
-  label->setGeometry(ToQRect(rect));
   label->setAlignment(Qt::AlignCenter);
   label->setTextFormat(Qt::PlainText);
   return label;
@@ -44,53 +44,60 @@ QtWindow::QtWindow(D2xx& driver, ResourceLoader loader) : form_(*this, driver, s
   setWindowIcon(QIcon(QString::fromLatin1(kIconResource)));
 }
 
-void QtWindow::AddButton(qvx::Button which) {
-  const ButtonLayout& layout = LayoutOf(which);
-  auto* button = new QPushButton(QString::fromLatin1(layout.caption), this);
-  button->setGeometry(ToQRect(layout.rect));
+QWidget* QtWindow::AddButton(qvx::Button which) {
+  const std::string_view caption = CaptionOf(which);
+  auto* button = new QPushButton(
+      QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())), this);
   // No Enter or Escape button in this window.
   button->setAutoDefault(false);
   button->setDefault(false);
   QObject::connect(button, &QPushButton::clicked, this,
                    [this, which] { form_.Button_Click(static_cast<std::int16_t>(which)); });
   Button[IndexOf(which)] = button;
+  return button;
 }
 
 void QtWindow::CreateControls() {
-  AddButton(qvx::Button::FindDevice);
-  AddButton(qvx::Button::Ok);
-
-  ProgressBar = new QProgressBar(this);
-  ProgressBar->setGeometry(ToQRect(kProgressBarRect));
-  ProgressBar->setRange(0, 100);
-  ProgressBar->setValue(0);
-  ProgressBar->setTextVisible(false);
-  ProgressBar->setToolTip(QString::fromLatin1(kProgressTip));
-
-  Picture1 = new QLabel(this);
-  Picture1->setGeometry(ToQRect(kPictureRect));
-  Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  Picture1->setLineWidth(2);
-  Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  Picture1->setPixmap(QPixmap(QString::fromLatin1(kLogoResource)));
-
-  AddButton(qvx::Button::AbortFlash);
-  AddButton(qvx::Button::FlashDevice);
-  StatusText = MakeCentredLabel(this, kStatusTextRect);
-  DeviceName = MakeCentredLabel(this, kDeviceNameRect);
-
-  // Tab order "Ok!", "Abort Flash", the logo, "Find Device", the bar, "Flash Device", the device
-  // line, the status line; of these only the buttons take the focus.
-  const std::array<QWidget*, 4> tabOrder{
-      Button[IndexOf(qvx::Button::Ok)], Button[IndexOf(qvx::Button::AbortFlash)],
-      Button[IndexOf(qvx::Button::FindDevice)], Button[IndexOf(qvx::Button::FlashDevice)]};
-  for (std::size_t i = 1; i < tabOrder.size(); ++i) {
-    QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+  std::array<QWidget*, kControlCount> created{};
+  for (const ControlLayout& c : kControls) {
+    QWidget* control = nullptr;
+    switch (c.control) {
+      case Control::ProgressBar:
+        control = ProgressBar = new QProgressBar(this);
+        ProgressBar->setRange(0, 100);
+        ProgressBar->setValue(0);
+        ProgressBar->setTextVisible(false);
+        ProgressBar->setToolTip(QString::fromLatin1(text::kProgressTip.data(),
+                                                    static_cast<qsizetype>(text::kProgressTip.size())));
+        break;
+      case Control::Picture1:
+        control = Picture1 = new QLabel(this);
+        Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        Picture1->setLineWidth(2);
+        Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        Picture1->setPixmap(QPixmap(QString::fromLatin1(kLogoResource)));
+        break;
+      case Control::StatusText:
+        control = StatusText = MakeCentredLabel(this);
+        break;
+      case Control::DeviceName:
+        control = DeviceName = MakeCentredLabel(this);
+        break;
+      default:
+        control = AddButton(ButtonOf(c.control));
+        break;
+    }
+    control->setGeometry(ToQRect(c.rect));
+    created.at(static_cast<std::size_t>(c.control)) = control;
   }
-}
-
-int QtWindow::ProgressValue() const {
-  return ProgressBar->value();
+  // Of the controls in their tab order only the buttons take the focus; Qt chains those.
+  QWidget* previous = nullptr;
+  for (const Control control : TabOrder()) {
+    if (!IsButton(control)) continue;
+    QWidget* next = created.at(static_cast<std::size_t>(control));
+    if (previous != nullptr) QWidget::setTabOrder(previous, next);
+    previous = next;
+  }
 }
 
 void QtWindow::SetProgressValue(int value) {

@@ -29,7 +29,6 @@ class QtWindow : public QWidget, public FormView {
   QLabel* DeviceName = nullptr;
 
   // FormView
-  int ProgressValue() const override;
   void SetProgressValue(int value) override;
   void SetProgressMaximum(int maximum) override;
   void SetProgressVisible(bool visible) override;
@@ -52,8 +51,8 @@ class QtWindow : public QWidget, public FormView {
 
  private:
   void CreateControls();
-  // Creates the button at its place and forwards its clicks with its index.
-  void AddButton(qvx::Button which);
+  // Creates the button and forwards its clicks with its index.
+  QWidget* AddButton(qvx::Button which);
 
   InstanceLock instance_;
   bool closed_ = false;

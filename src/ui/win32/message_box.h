@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "update/update_view.h"
+#include "app/texts.h"
 
 namespace qvx::win32 {
 

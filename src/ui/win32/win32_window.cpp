@@ -76,7 +76,7 @@ Win32Window::~Win32Window() {
   if (window_ != nullptr) DestroyWindow(window_);
 }
 
-HWND Win32Window::CreateControl(const wchar_t* type, const std::string& text, DWORD style,
+HWND Win32Window::CreateControl(const wchar_t* type, std::string_view text, DWORD style,
                                 DWORD extendedStyle, const Rect& rect, int id) {
   HWND control = CreateWindowExW(
       extendedStyle, type, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, rect.left, rect.top,
@@ -88,43 +88,44 @@ HWND Win32Window::CreateControl(const wchar_t* type, const std::string& text, DW
 }
 
 void Win32Window::CreateControls() {
-  const auto button = [this](qvx::Button index) {
-    const ButtonLayout& layout = LayoutOf(index);
-    Button[IndexOf(index)] =
-        CreateControl(WC_BUTTONW, layout.caption, WS_TABSTOP | BS_PUSHBUTTON, 0, layout.rect,
-                      kFirstButtonId + static_cast<int>(index));
-  };
-  button(qvx::Button::FindDevice);
-  button(qvx::Button::Ok);
-
-  ProgressBar = CreateControl(PROGRESS_CLASSW, "", 0, 0, kProgressBarRect, 0);
-  AddProgressTip();
-
-  // The logo at the top-left corner inside a 2-pixel sunken border; the control loads the bitmap
-  // that its text "#<id>" names from the program's resources.
-  const std::string logo = std::string("#").append(std::to_string(QVX_LOGO_BITMAP));
-  Picture1 = CreateControl(WC_STATICW, logo, SS_BITMAP, WS_EX_CLIENTEDGE, kPictureRect, 0);
-  // Taking the bitmap shrank the control to it, border and all; the box keeps its size.
-  SetWindowPos(Picture1, nullptr, 0, 0, kPictureRect.width, kPictureRect.height,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-
-  button(qvx::Button::AbortFlash);
-  button(qvx::Button::FlashDevice);
-  StatusText = CreateControl(WC_STATICW, "", SS_CENTER, 0, kStatusTextRect, 0);
-  DeviceName = CreateControl(WC_STATICW, "", SS_CENTER, 0, kDeviceNameRect, 0);
-
-  // Tab order "Ok!", "Abort Flash", the logo, "Find Device", the bar, "Flash Device", the device
-  // line, the status line: the order of the children. Of these only the buttons take the focus.
-  const std::array<HWND, 8> tabOrder{Button[IndexOf(qvx::Button::Ok)],
-                                     Button[IndexOf(qvx::Button::AbortFlash)],
-                                     Picture1,
-                                     Button[IndexOf(qvx::Button::FindDevice)],
-                                     ProgressBar,
-                                     Button[IndexOf(qvx::Button::FlashDevice)],
-                                     DeviceName,
-                                     StatusText};
-  for (HWND control : tabOrder) {
-    SetWindowPos(control, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  std::array<HWND, kControlCount> created{};
+  for (const ControlLayout& c : kControls) {
+    HWND control = nullptr;
+    switch (c.control) {
+      case Control::ProgressBar:
+        control = ProgressBar = CreateControl(PROGRESS_CLASSW, "", 0, 0, c.rect, 0);
+        AddProgressTip();
+        break;
+      case Control::Picture1: {
+        // The logo at the top-left corner inside a 2-pixel sunken border; the control loads the
+        // bitmap that its text "#<id>" names from the program's resources.
+        const std::string logo = "#" + std::to_string(QVX_LOGO_BITMAP);
+        control = Picture1 = CreateControl(WC_STATICW, logo, SS_BITMAP, WS_EX_CLIENTEDGE, c.rect, 0);
+        // Taking the bitmap shrank the control to it, border and all; the box keeps its size.
+        SetWindowPos(Picture1, nullptr, 0, 0, c.rect.width, c.rect.height,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        break;
+      }
+      case Control::StatusText:
+        control = StatusText = CreateControl(WC_STATICW, "", SS_CENTER, 0, c.rect, 0);
+        break;
+      case Control::DeviceName:
+        control = DeviceName = CreateControl(WC_STATICW, "", SS_CENTER, 0, c.rect, 0);
+        break;
+      default: {
+        const qvx::Button index = ButtonOf(c.control);
+        control = Button[IndexOf(index)] =
+            CreateControl(WC_BUTTONW, CaptionOf(index), WS_TABSTOP | BS_PUSHBUTTON, 0, c.rect,
+                          kFirstButtonId + static_cast<int>(index));
+        break;
+      }
+    }
+    created.at(static_cast<std::size_t>(c.control)) = control;
+  }
+  // Tab moves through the children in their order; of them only the buttons take the focus.
+  for (const Control control : TabOrder()) {
+    SetWindowPos(created.at(static_cast<std::size_t>(control)), HWND_BOTTOM, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
 }
 
@@ -132,7 +133,7 @@ void Win32Window::AddProgressTip() {
   HWND tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_,
                              nullptr, instance_, nullptr);
-  std::wstring text = Wide(kProgressTip);
+  std::wstring text = Wide(text::kProgressTip);
   TTTOOLINFOW tool{};
   tool.cbSize = sizeof(tool);
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -194,10 +195,6 @@ int Win32Window::Run() {
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) Dispatch(message);
   return form_.ExitStatus();
-}
-
-int Win32Window::ProgressValue() const {
-  return static_cast<int>(SendMessageW(ProgressBar, PBM_GETPOS, 0, 0));
 }
 
 void Win32Window::SetProgressValue(int value) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 #include "app/fm_start.h"
 #include "app/form_layout.h"
@@ -26,7 +27,6 @@ class Win32Window : public FormView {
   int Run();
 
   // FormView
-  int ProgressValue() const override;
   void SetProgressValue(int value) override;
   void SetProgressMaximum(int maximum) override;
   void SetProgressVisible(bool visible) override;
@@ -47,7 +47,7 @@ class Win32Window : public FormView {
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void CreateControls();
-  HWND CreateControl(const wchar_t* type, const std::string& text, DWORD style, DWORD extendedStyle,
+  HWND CreateControl(const wchar_t* type, std::string_view text, DWORD style, DWORD extendedStyle,
                      const Rect& rect, int id);
   void AddProgressTip();
   void Dispatch(MSG& message);

@@ -1,0 +1,14 @@
+#include "app/outcome.h"
+
+namespace qvx {
+
+std::string Outcome::Text() const {
+  std::string text = message.text;
+  while (!text.empty() && text.back() == ' ') text.pop_back();  // the boxes' trailing blanks
+  for (const std::string& more : {detail, call ? call->Text() : std::string()}) {
+    if (!more.empty()) text += text.empty() ? more : " (" + more + ")";
+  }
+  return text;
+}
+
+}  // namespace qvx

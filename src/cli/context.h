@@ -1,0 +1,39 @@
+#pragma once
+
+#include <atomic>
+#include <ostream>
+#include <string>
+
+#include "cli/link_log.h"
+#include "cli/progress.h"
+#include "cli/shared_stream.h"
+#include "image/firmware_image.h"
+#include "link/d2xx.h"
+
+namespace qvx::cli {
+
+// The options every command takes, before or after its name.
+struct GlobalOptions {
+  bool json = false;
+  bool quiet = false;
+  bool verbose = false;
+  std::string log;  // --log: the link's log to this file too
+};
+
+// What every command works with, wired once per run.
+struct Context {
+  const GlobalOptions& options;
+  D2xx& driver;  // logged when asked
+  ResourceLoader image;
+  std::string imageVersion;  // "1.6"
+  std::ostream& out;
+  SharedStream& err;
+  LinkLog& log;
+  ProgressDisplay& display;
+  const std::atomic<bool>& interrupted;
+
+  // "quorvex: <text>" on standard error.
+  void Error(const std::string& text) const { err.Write("quorvex: " + text + "\n"); }
+};
+
+}  // namespace qvx::cli

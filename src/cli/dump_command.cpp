@@ -1,0 +1,55 @@
+// quorvex dump: the whole flash of one board into a plain image file.
+#include <filesystem>
+#include <memory>
+
+#include "cli/board_run.h"
+#include "cli/command.h"
+#include "cli/exit_status.h"
+#include "cli/report.h"
+#include "image/file_io.h"
+
+namespace qvx::cli {
+
+namespace {
+
+struct DumpOptions {
+  BoardOptions boards;
+  std::string file;
+  bool force = false;
+};
+
+int Dump(const Context& context, const DumpOptions& options) {
+  const std::filesystem::path file = options.file;
+  if (!options.force && std::filesystem::exists(file)) {
+    context.Error(file.string() + ": " + kFileExists + "; --force replaces it");
+    return kUsage;
+  }
+  Listing listing;
+  std::vector<std::string> chosen;
+  if (const auto status = Choose(context, options.boards, false, listing, chosen)) return *status;
+  BoardRun run(context, chosen.front(), context.display);
+  if (run.Open(listing)) run.Dump(file, options.force);
+  run.Close();
+  context.display.Finish();
+  const BoardReport& r = run.Report();
+  if (ExitStatus(r) == kSucceeded) {
+    context.out << r.board << ": flash written to " << file.string() << " (firmware v" << r.before
+                << ")\n";
+  } else {
+    context.Error(r.board + ": " + Describe(r));
+  }
+  return ExitStatus(r);
+}
+
+}  // namespace
+
+Command AddDump(CLI::App& app) {
+  auto options = std::make_shared<DumpOptions>();
+  CLI::App* dump = app.add_subcommand("dump", "Read the whole flash into FILE, a plain image");
+  AddBoardOptions(dump, options->boards, /*mayTakeAll=*/false);
+  dump->add_option("FILE", options->file, "Where the image goes")->required();
+  dump->add_flag("--force", options->force, "Replace FILE when it exists");
+  return {dump, nullptr, [options](Context& c) { return Dump(c, *options); }};
+}
+
+}  // namespace qvx::cli

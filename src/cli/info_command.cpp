@@ -1,0 +1,62 @@
+// quorvex info: one board's versions beside the image's, as Find Device shows them.
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "cli/board_run.h"
+#include "cli/command.h"
+#include "cli/exit_status.h"
+#include "cli/report.h"
+
+namespace qvx::cli {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+struct InfoOptions {
+  BoardOptions boards;
+  std::string image;
+};
+
+int Info(const Context& context, const InfoOptions& options) {
+  Listing listing;
+  std::vector<std::string> chosen;
+  if (const auto status = Choose(context, options.boards, false, listing, chosen)) return *status;
+  BoardRun run(context, chosen.front(), context.display);
+  if (run.Open(listing)) run.Identify();
+  run.Close();
+  context.display.Finish();
+  const BoardReport& r = run.Report();
+  if (ExitStatus(r) != kSucceeded) {
+    context.Error(r.board + ": " + Describe(r));
+    return ExitStatus(r);
+  }
+  const BoardSession& session = run.Session();
+  if (context.options.json) {
+    context.out << Json{{"command", "info"},
+                        {"status", kSucceeded},
+                        {"serial", r.board},
+                        {"hardware", VersionText(session.Link.HwMajor, session.Link.HwMinor)},
+                        {"firmware", r.before},
+                        {"image", context.imageVersion},
+                        {"hardwareText", session.HardwareText()},
+                        {"firmwareText", session.FirmwareStatusText()}}
+                       .dump(2)
+                << "\n";
+  } else {
+    context.out << session.HardwareText() << "\n" << session.FirmwareStatusText() << "\n";
+  }
+  return kSucceeded;
+}
+
+}  // namespace
+
+Command AddInfo(CLI::App& app) {
+  auto options = std::make_shared<InfoOptions>();
+  CLI::App* info = app.add_subcommand("info", "One board's versions beside the image's");
+  AddBoardOptions(info, options->boards, /*mayTakeAll=*/false);
+  AddImageOption(info, options->image);
+  return {info, &options->image, [options](Context& c) { return Info(c, *options); }};
+}
+
+}  // namespace qvx::cli

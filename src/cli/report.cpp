@@ -1,0 +1,90 @@
+#include "cli/report.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "cli/exit_status.h"
+
+namespace qvx::cli {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json ToJson(const BoardReport& r) {
+  Json board{{"serial", r.board},
+             {"result", ResultText(r)},
+             {"message", r.message},
+             {"firmwareBefore", r.before}};
+  if (r.operation == Operation::Verify) {
+    board["differences"] = Json::array();
+    for (const Difference& d : r.outcome ? r.outcome->differences : std::vector<Difference>{}) {
+      board["differences"].push_back({{"step", "Step " + std::to_string(d.step)},
+                                      {"firstAddress", d.firstAddress},
+                                      {"blocks", d.blocks}});
+    }
+  } else {
+    board["firmwareAfter"] = r.after;
+  }
+  board["seconds"] = r.seconds;
+  return board;
+}
+
+}  // namespace
+
+void PrintTable(std::ostream& out, const Table& rows) {
+  std::vector<std::size_t> widths;
+  for (const auto& row : rows) {
+    widths.resize(std::max(widths.size(), row.size()));
+    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      line += row[c];
+      if (c + 1 < row.size()) line += std::string(widths[c] - row[c].size() + 2, ' ');
+    }
+    out << line << "\n";
+  }
+}
+
+int Combined(const std::vector<const BoardReport*>& reports) {
+  for (const int worst : {kInterrupted, kFailed, kNoBoard}) {
+    if (std::ranges::any_of(reports, [worst](const BoardReport* r) {
+          return ExitStatus(*r) == worst;
+        })) {
+      return worst;
+    }
+  }
+  return kSucceeded;
+}
+
+std::string Describe(const BoardReport& report) {
+  return ResultText(report) + (report.message.empty() ? "" : ": " + report.message);
+}
+
+void ReportBoards(const Context& context, const std::vector<const BoardReport*>& reports,
+                  Operation operation, int status) {
+  if (context.options.json) {
+    Json document{{"command", operation == Operation::Verify ? "verify" : "flash"},
+                  {"status", status},
+                  {"image", context.imageVersion}};
+    document["boards"] = Json::array();
+    for (const BoardReport* r : reports) document["boards"].push_back(ToJson(*r));
+    context.out << document.dump(2) << "\n";
+    return;
+  }
+  // The result last, as a failure's text is long.
+  Table rows{{"SERIAL", "FIRMWARE", "SECONDS", "RESULT"}};
+  for (const BoardReport* r : reports) {
+    char seconds[16];
+    std::snprintf(seconds, sizeof seconds, "%.1f", r->seconds);
+    rows.push_back(
+        {r->board, r->after.empty() ? r->before : r->before + " -> " + r->after, seconds,
+         Describe(*r)});
+  }
+  PrintTable(context.out, rows);
+}
+
+}  // namespace qvx::cli

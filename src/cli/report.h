@@ -1,0 +1,29 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/board_run.h"
+#include "cli/context.h"
+
+namespace qvx::cli {
+
+using Table = std::vector<std::vector<std::string>>;
+
+// Columns as wide as their widest cell; the last one is not padded.
+void PrintTable(std::ostream& out, const Table& rows);
+
+// The worst that happened, as one status: an interrupt, then a failure, then a board that
+// could not be used.
+int Combined(const std::vector<const BoardReport*>& reports);
+
+// "failed: Step 1 - Device verify error! ...", "up to date".
+std::string Describe(const BoardReport& report);
+
+// What came of the boards of a flash or verify: a table on standard output, or with --json one
+// document.
+void ReportBoards(const Context& context, const std::vector<const BoardReport*>& reports,
+                  Operation operation, int status);
+
+}  // namespace qvx::cli
