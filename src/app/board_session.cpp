@@ -35,7 +35,8 @@ std::optional<Difference> Compare(const FirmwareImage& image, const Stage& stage
 std::string Describe(const Difference& d) {
   char text[80];
   std::snprintf(text, sizeof text, "Step %d: first difference at 0x%04X, %d block%s", d.step,
-                static_cast<unsigned>(d.firstAddress), d.blocks, d.blocks == 1 ? " differs" : "s differ");
+                static_cast<unsigned>(d.firstAddress), d.blocks,
+                d.blocks == 1 ? " differs" : "s differ");
   return text;
 }
 

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 #include <optional>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/outcome.h"

@@ -25,8 +25,16 @@ inline constexpr int kClientWidth = 336;
 inline constexpr int kClientHeight = 273;
 
 // The buttons first, by their index in the Button array.
-enum class Control { FindDevice, FlashDevice, AbortFlash, Ok, ProgressBar, Picture1, StatusText,
-                     DeviceName };
+enum class Control {
+  FindDevice,
+  FlashDevice,
+  AbortFlash,
+  Ok,
+  ProgressBar,
+  Picture1,
+  StatusText,
+  DeviceName
+};
 inline constexpr std::size_t kControlCount = 8;
 
 struct ControlLayout {
@@ -72,7 +80,8 @@ constexpr const Rect& RectOf(Button button) {
 // The controls in the order Tab moves through them.
 constexpr std::array<Control, kControlCount> TabOrder() {
   std::array<Control, kControlCount> order{};
-  for (const ControlLayout& c : kControls) order.at(static_cast<std::size_t>(c.tabIndex)) = c.control;
+  for (const ControlLayout& c : kControls)
+    order.at(static_cast<std::size_t>(c.tabIndex)) = c.control;
   return order;
 }
 
@@ -90,10 +99,10 @@ constexpr int TwiceCentreX(const Rect& r) {
 constexpr int TwiceCentreY(const Rect& r) {
   return 2 * r.top + r.height;
 }
-static_assert(std::ranges::all_of(std::array{Control::Picture1, Control::DeviceName,
-                                             Control::StatusText, Control::ProgressBar,
-                                             Control::FindDevice, Control::Ok},
-                                  [](Control c) { return TwiceCentreX(RectOf(c)) == kClientWidth; }));
+static_assert(
+    std::ranges::all_of(std::array{Control::Picture1, Control::DeviceName, Control::StatusText,
+                                   Control::ProgressBar, Control::FindDevice, Control::Ok},
+                        [](Control c) { return TwiceCentreX(RectOf(c)) == kClientWidth; }));
 static_assert(TwiceCentreX(RectOf(Control::FlashDevice)) +
                   TwiceCentreX(RectOf(Control::AbortFlash)) ==
               2 * kClientWidth);

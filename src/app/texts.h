@@ -82,7 +82,8 @@ inline constexpr std::array<StageFailures, 4> kStageFailures{{
 }};
 
 // The command line's own words for what only it does.
-inline constexpr std::string_view kReadBackFailure = "Device communication error while reading back!";
+inline constexpr std::string_view kReadBackFailure =
+    "Device communication error while reading back!";
 inline constexpr std::string_view kDumpFailure =
     "Device communication error while reading the flash!";
 

@@ -11,13 +11,18 @@
 //   With several boards, each board's file is that name followed by "." and its serial number;
 //   with both set to one name, the boards keep their flash from one process to the next.
 //   QVX_BOARD_ABSENT     1: no board attached, opening fails
+//   QVX_BOARD_FAIL       a driver call that fails with FT_IO_ERROR on every board: "purge:1" the
+//                        first purge, "write:0" every write (purge, write or read)
+//   QVX_BOARD_CORRUPT    a flash byte (0 to 65,535) whose read-back always comes back altered
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "board/board_rack.h"
 
@@ -46,6 +51,21 @@ std::size_t BoardsFrom(const std::string& text) {
   char* end = nullptr;
   const unsigned long value = std::strtoul(text.c_str(), &end, 10);
   return (!text.empty() && *end == '\0' && value >= 1 && value <= kMaxBoards) ? value : 1;
+}
+
+// "purge:1" as the call and the nth; nothing for anything else.
+std::optional<std::pair<qvx::board::Call, int>> FailureFrom(const std::string& text) {
+  using qvx::board::Call;
+  const std::size_t colon = text.find(':');
+  if (colon == std::string::npos) return std::nullopt;
+  const std::string call = text.substr(0, colon);
+  char* end = nullptr;
+  const long nth = std::strtol(text.c_str() + colon + 1, &end, 10);
+  if (*end != '\0' || nth < 0 || nth > 1'000'000) return std::nullopt;
+  if (call == "purge") return std::pair{Call::Purge, static_cast<int>(nth)};
+  if (call == "write") return std::pair{Call::Write, static_cast<int>(nth)};
+  if (call == "read") return std::pair{Call::Read, static_cast<int>(nth)};
+  return std::nullopt;
 }
 
 Timing TimingFrom(const std::string& name) {
@@ -83,6 +103,13 @@ struct DropIn {
                         ByteFrom(Env("QVX_BOARD_FIRMWARE"), 0x11));
       if (!in.empty()) Preload(board, fileOf(in, board));
       board.SetAttached(Env("QVX_BOARD_ABSENT") != "1");
+      if (const auto failure = FailureFrom(Env("QVX_BOARD_FAIL"))) {
+        board.FailCall(failure->first, failure->second, qvx::ft::IO_ERROR);
+      }
+      if (const std::string corrupt = Env("QVX_BOARD_CORRUPT"); !corrupt.empty()) {
+        board.CorruptReadBack(std::strtoul(corrupt.c_str(), nullptr, 0) % VirtualBoard::kFlashBytes,
+                              /*persistent=*/true);
+      }
     }
     if (const std::string out = Env("QVX_BOARD_FLASH_OUT"); !out.empty()) {
       rack.OnClose([out, fileOf](VirtualBoard& board) { Dump(board, fileOf(out, board)); });

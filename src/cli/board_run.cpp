@@ -14,7 +14,8 @@ std::string ResultText(const BoardReport& report) {
     case Outcome::Kind::Done:
       return report.operation == Operation::Verify ? "up to date" : "ok";
     case Outcome::Kind::Failed:
-      return report.operation == Operation::Verify && report.outcome->cause == Outcome::Cause::Differs
+      return report.operation == Operation::Verify &&
+                     report.outcome->cause == Outcome::Cause::Differs
                  ? "differs"
                  : "failed";
     case Outcome::Kind::Cancelled:

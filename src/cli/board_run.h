@@ -22,7 +22,7 @@ struct BoardReport {
   std::string after;   // after a successful update
   // Unset only by a defect, which reports as a failure, never as a success.
   std::optional<Outcome> outcome;
-  std::string message;  // what to say of it: the outcome's text, or why the board did not open
+  std::string message;   // what to say of it: the outcome's text, or why the board did not open
   bool skipped = false;  // left alone: --all takes only boards in update mode
   double seconds = 0;
 };

@@ -51,9 +51,8 @@ void PrintTable(std::ostream& out, const Table& rows) {
 
 int Combined(const std::vector<const BoardReport*>& reports) {
   for (const int worst : {kInterrupted, kFailed, kNoBoard}) {
-    if (std::ranges::any_of(reports, [worst](const BoardReport* r) {
-          return ExitStatus(*r) == worst;
-        })) {
+    if (std::ranges::any_of(reports,
+                            [worst](const BoardReport* r) { return ExitStatus(*r) == worst; })) {
       return worst;
     }
   }
@@ -80,9 +79,8 @@ void ReportBoards(const Context& context, const std::vector<const BoardReport*>&
   for (const BoardReport* r : reports) {
     char seconds[16];
     std::snprintf(seconds, sizeof seconds, "%.1f", r->seconds);
-    rows.push_back(
-        {r->board, r->after.empty() ? r->before : r->before + " -> " + r->after, seconds,
-         Describe(*r)});
+    rows.push_back({r->board, r->after.empty() ? r->before : r->before + " -> " + r->after, seconds,
+                    Describe(*r)});
   }
   PrintTable(context.out, rows);
 }

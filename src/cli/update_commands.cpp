@@ -50,9 +50,8 @@ int Update(const Context& context, const UpdateOptions& options, Operation opera
   std::vector<std::thread> threads;
   threads.reserve(ready.size());
   for (BoardRun* run : ready) {
-    threads.emplace_back([run, operation] {
-      operation == Operation::Verify ? run->Verify() : run->Flash();
-    });
+    threads.emplace_back(
+        [run, operation] { operation == Operation::Verify ? run->Verify() : run->Flash(); });
   }
   for (std::thread& thread : threads) thread.join();
   context.display.Finish();
@@ -63,8 +62,7 @@ int Update(const Context& context, const UpdateOptions& options, Operation opera
   return status;
 }
 
-Command AddUpdate(CLI::App& app, const char* name, const char* description,
-                  Operation operation) {
+Command AddUpdate(CLI::App& app, const char* name, const char* description, Operation operation) {
   auto options = std::make_shared<UpdateOptions>();
   CLI::App* command = app.add_subcommand(name, description);
   AddBoardOptions(command, options->boards, /*mayTakeAll=*/true);

@@ -29,8 +29,8 @@ std::optional<Problem> FirmwareImage::LoadFirmwareImage() {
   ResourceData = std::move(*resource);
   // A short container is refused here, so DescrambleImage never meets one.
   if (ResourceData.size() < kContainerSize) {
-    return Problem{{}, "the firmware container is shorter than " + std::to_string(kContainerSize) +
-                           " bytes"};
+    return Problem{
+        {}, "the firmware container is shorter than " + std::to_string(kContainerSize) + " bytes"};
   }
   DescrambleImage();
 

@@ -71,10 +71,10 @@ void QVXModule::OpenDevice() {
   std::string name = bySerial ? SerialNumber : "Quorvex";
   name.push_back('\0');
   FT_HANDLE handle = nullptr;
-  FtStatus = Noted("FT_OpenEx", driver_.FT_OpenEx(name.data(),
-                                                   bySerial ? ft::OPEN_BY_SERIAL_NUMBER
-                                                            : ft::OPEN_BY_DESCRIPTION,
-                                                   &handle));
+  FtStatus = Noted(
+      "FT_OpenEx",
+      driver_.FT_OpenEx(name.data(), bySerial ? ft::OPEN_BY_SERIAL_NUMBER : ft::OPEN_BY_DESCRIPTION,
+                        &handle));
   if (FtStatus != kOk) return;
   DeviceHandle = handle;
 

@@ -13,7 +13,7 @@ namespace qvx {
 
 // A driver call of the link that failed, and how, in the words of an operator's message.
 struct FailedCall {
-  std::string_view call;     // "FT_Write"
+  std::string_view call;      // "FT_Write"
   FT_STATUS status = ft::OK;  // the driver's own status
   std::string_view how;       // when the status alone does not say it: "and no bytes ..."
 

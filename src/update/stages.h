@@ -17,8 +17,8 @@ inline constexpr int kLastFirmwareNeedingBootloader = 0x11;
 
 // One region of the flash: for an update, written, then read back and compared.
 struct Stage {
-  int step;               // as the operator's messages number it: "Step 2"; 0 for none
-  std::int32_t address;   // flash address of the region's first block
+  int step;              // as the operator's messages number it: "Step 2"; 0 for none
+  std::int32_t address;  // flash address of the region's first block
   std::int32_t words;
   bool bootloader;         // runs only for old firmware, between the two "EX"
   bool purgeBeforeVerify;  // the long region is purged once more before its read-back
@@ -46,13 +46,11 @@ inline constexpr Stage kWholeFlash{0, 0, static_cast<std::int32_t>((kImageSize -
                                    false, false};
 
 // The engine moves whole blocks only, so a region of a part block would lose its tail.
-static_assert(std::ranges::all_of(std::array{kStages[0], kStages[1], kStages[2], kStages[3],
-                                             kWholeFlash},
-                                  [](const Stage& s) {
-                                    return s.words % kBlockWords == 0 &&
-                                           s.ImageOffset() + 4 * s.words <=
-                                               static_cast<std::int32_t>(kImageSize);
-                                  }));
+static_assert(std::ranges::all_of(
+    std::array{kStages[0], kStages[1], kStages[2], kStages[3], kWholeFlash}, [](const Stage& s) {
+      return s.words % kBlockWords == 0 &&
+             s.ImageOffset() + 4 * s.words <= static_cast<std::int32_t>(kImageSize);
+    }));
 
 // The stages an update runs for a board with that firmware, in order: the one place that
 // decides whether the bootloader region is written.

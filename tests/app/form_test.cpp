@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/startup.h"
 #include "support/fixtures.h"
 
 namespace qvx::test {
@@ -157,6 +160,38 @@ TEST(CheckDevice, EachFailureShowsItsBoxAndEndsWhereItShould) {
       EXPECT_EQ(rig.view.shown, kStart);
     }
   }
+}
+
+// Both windows take --image FILE before the toolkit's own arguments; a wrong one ends the program
+// with status 2 and one line, before any board is touched.
+TEST(Startup, TakesAFirmwareFileOrRefusesItWithStatusTwo) {
+  const auto dir = std::filesystem::temp_directory_path();
+  const std::string good = (dir / "qvx-startup-good.bin").string();
+  const std::string missing = (dir / "qvx-startup-missing.bin").string();
+  std::ofstream(good, std::ios::binary)
+      .write(reinterpret_cast<const char*>(TestImage().data()),
+             static_cast<std::streamsize>(TestImage().size()));
+  struct Case {
+    std::vector<std::string> arguments;
+    std::optional<int> status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{}, std::nullopt, ""},
+      {{"-platform", "offscreen", "--image", good}, std::nullopt, ""},
+      {{"--image"}, 2, "quorvex-updater: --image needs a FILE"},
+      {{"--image", missing}, 2, "quorvex-updater: " + missing + ": no such file"},
+  };
+  for (const Case& c : cases) {
+    const Startup startup = ParseStartup(c.arguments, LoaderOf(std::nullopt));
+    EXPECT_EQ(startup.exitStatus, c.status);
+    EXPECT_EQ(startup.message, c.message);
+    if (c.status) continue;
+    FirmwareImage image(startup.image);
+    image.ImageResourceId = kImageResourceId;
+    EXPECT_EQ(image.LoadFirmwareImage().has_value(), c.arguments.empty());  // none embedded here
+  }
+  std::filesystem::remove(good);
 }
 
 // The bar runs 0, 0, then every block's number up to 54 of 55; a failure shows its one box and

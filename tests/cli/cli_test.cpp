@@ -13,6 +13,7 @@
 #include <tuple>
 
 #include "board/board_rack.h"
+#include "cli/board_run.h"
 #include "cli/cli.h"
 #include "cli/embedded_firmware.h"
 #include "cli/interrupt.h"
@@ -96,6 +97,13 @@ TEST_F(Cli, EachCommandOnOneBoard) {
   rack_.Board(0).SetAttached(false);
   EXPECT_EQ(Run({"flash"}), 3);
   EXPECT_EQ(err_.str(), "quorvex: no Quorvex board found\n");
+}
+
+// A board whose outcome no path set is a failure, never a success.
+TEST(BoardReport, WithoutAnOutcomeIsAFailure) {
+  const BoardReport unset;
+  EXPECT_EQ(std::make_pair(ResultText(unset), ExitStatus(unset)),
+            std::make_pair(std::string("no outcome"), 1));
 }
 
 TEST_F(Cli, FourBoardsOneWithAPersistentFault) {

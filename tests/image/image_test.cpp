@@ -64,8 +64,8 @@ TEST(LoadFirmwareImage, AcceptsExactlyTheValidHeadersAndSaysWhatIsWrong) {
   };
   const Case cases[] = {
       {0, 'F', nullptr},  {2, 0xFF, nullptr}, {5, 0xFF, nullptr}, {7, 0x01, nullptr},
-      {3, 0x00, nullptr}, {3, 0xFF, nullptr}, {0, 'f', kNotFW},    {1, 'w', kNotFW},
-      {0, 'W', kNotFW},   {1, 0x00, kNotFW},  {4, 0x01, kByte4},   {4, 0x80, kByte4},
+      {3, 0x00, nullptr}, {3, 0xFF, nullptr}, {0, 'f', kNotFW},   {1, 'w', kNotFW},
+      {0, 'W', kNotFW},   {1, 0x00, kNotFW},  {4, 0x01, kByte4},  {4, 0x80, kByte4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.offset);

@@ -57,6 +57,14 @@ TEST(Operations, FlashAndVerifyRunThePlanForTheBoardsFirmware) {
         for (int block = 0; block < stage.Blocks(); ++block) numbers.push_back(first + block);
       }
     }
+    // "EX" is followed by a purge when it enters the bootloader, preceded by one when it leaves.
+    int purgesAtExec = -1;
+    std::vector<int> purgesBetweenExecAndSI;
+    b.board.AfterCommand("EX", 0, [&] { purgesAtExec = b.board.Purges(); });
+    b.board.AfterCommand("SI", 0, [&] {
+      if (purgesAtExec >= 0) purgesBetweenExecAndSI.push_back(b.board.Purges() - purgesAtExec);
+      purgesAtExec = -1;
+    });
     for (int update = 0; update < 2; ++update) {  // the second in the same session
       ASSERT_TRUE(b.Found());
       b.events.values.clear();
@@ -65,8 +73,11 @@ TEST(Operations, FlashAndVerifyRunThePlanForTheBoardsFirmware) {
       EXPECT_EQ(b.board.Flash(), FlashAfterUpdate(TestImage(), c.firmware));
       EXPECT_EQ(b.events.values, numbers);
       EXPECT_EQ(b.events.steps, c.steps);
-      EXPECT_EQ(std::make_pair(b.events.blocks, b.events.done), std::make_pair(2 * blocks, 2 * blocks));
+      EXPECT_EQ(std::make_pair(b.events.blocks, b.events.done),
+                std::make_pair(2 * blocks, 2 * blocks));
     }
+    const std::vector<int> aroundExec{1, 0, 1, 0};
+    EXPECT_EQ(purgesBetweenExecAndSI, c.execs.empty() ? std::vector<int>{} : aroundExec);
     EXPECT_EQ(Sent(b.board, "EX").size(), 2 * c.execs.size());
     EXPECT_TRUE(std::equal(c.execs.begin(), c.execs.end(), Sent(b.board, "EX").begin()));
 
@@ -83,12 +94,12 @@ TEST(Operations, FlashAndVerifyRunThePlanForTheBoardsFirmware) {
   b.board.Flash()[2 * 0x2403 + 1] ^= 0xFF;
   b.board.Flash()[2 * 0x7C00] ^= 0xFF;
   const Outcome verified = b.session.Verify();
-  EXPECT_EQ(std::make_pair(verified.kind, verified.cause), std::make_pair(Kind::Failed, Cause::Differs));
+  EXPECT_EQ(std::make_pair(verified.kind, verified.cause),
+            std::make_pair(Kind::Failed, Cause::Differs));
   EXPECT_EQ(verified.Text(),
             "Step 4: first difference at 0x0402, 1 block differs; "
             "Step 1: first difference at 0x2403, 2 blocks differ");
-  EXPECT_EQ(verified.differences,
-            (std::vector<Difference>{{4, 0x0402, 1}, {1, 0x2403, 2}}));
+  EXPECT_EQ(verified.differences, (std::vector<Difference>{{4, 0x0402, 1}, {1, 0x2403, 2}}));
 }
 
 // Fails the `nth` call of a kind, or with 0 every one.
@@ -144,9 +155,8 @@ TEST(Operations, EachFailureOfAnUpdateEndsInItsOutcomeAndWords) {
        kBootloader, kWriteFailed, 1, 1},
       {"step 4 write", 0x11, 11, Fail(Call::Write), Cause::Communication, 4, "Update Failure!",
        kStep2Comm, kWriteFailed, 1, 1},
-      {"step 4 verify", 0x11, 0, Corrupt(2 * 1024 + 2048 + 5), Cause::Differs, 4,
-       "Verify Failure!", "Step 4 - Device verify error!  Data is corrupted!  Re-try update!", "",
-       2, 1},
+      {"step 4 verify", 0x11, 0, Corrupt(2 * 1024 + 2048 + 5), Cause::Differs, 4, "Verify Failure!",
+       "Step 4 - Device verify error!  Data is corrupted!  Re-try update!", "", 2, 1},
       {"second SI not sent", 0x11, 14, Fail(Call::Write, 3), Cause::Bootloader, 4,
        "Bootloader Failure!", kBootloader, kWriteFailed, 2, 2},
       {"step 1 write", 0x11, 15, Fail(Call::Write), Cause::Communication, 1, "Update Failure!",
@@ -172,7 +182,8 @@ TEST(Operations, EachFailureOfAnUpdateEndsInItsOutcomeAndWords) {
               std::make_tuple(Kind::Failed, c.cause, c.step));
     EXPECT_EQ(flashed.message, Message(c.text, c.title));
     EXPECT_EQ(flashed.call ? flashed.call->Text() : "", c.call);
-    EXPECT_EQ(b.session.Engine.OpResult, c.cause == Cause::Differs ? op::kFailure : op::kCommFailure);
+    EXPECT_EQ(b.session.Engine.OpResult,
+              c.cause == Cause::Differs ? op::kFailure : op::kCommFailure);
     EXPECT_EQ(LastStageTouched(b.board), c.lastStage);
     EXPECT_EQ(Sent(b.board, "EX").size(), c.execs);
   }

@@ -2,7 +2,8 @@
 # The Windows programs under Wine on a private X server: installed silently from their
 # installer; the command line finds the drop-in board; the window, against it, Find Device, Flash
 # Device, "Flash Complete!", a second start refused, Ok! and a close, with the board's flash
-# checked; then, with no driver library, its box. The operator is played from inside Wine
+# checked; then, with no driver library, its box; a link lost on Find Device; an update that
+# fails, and a close in the middle of an update. The operator is played from inside Wine
 # (OPERATOR); X gives the screenshots, in SHOTS.
 #   end_to_end.py BUILD DROPIN_FOLDER OPERATOR PACK_TOOL FIRMWARE SHOTS
 
@@ -13,6 +14,8 @@ from flash_check import check_flash  # noqa: E402
 from xserver import TIMEOUT, XServer  # noqa: E402
 
 MAIN = "Quorvex Updater v1.2"
+STEP3_VERIFY = ("Step 3 - Device verify error!  Data is corrupted!  ** DO NOT POWER OFF BOARD!! **"
+                "  Re-try update!")
 
 
 def run(build, dropin, operator, pack, firmware, shots, x, work):
@@ -35,6 +38,10 @@ def run(build, dropin, operator, pack, firmware, shots, x, work):
         wine("reg", "add", "HKCU\\Software\\Wine\\" + key, "/v", name, "/d", value, "/f")
 
     dump = os.path.join(work, "flash.bin")
+    # A missing --image file ends the window program before any board, as on Linux.
+    bad = subprocess.run(["wine", program, "--image", at(dump)], env=x.env, capture_output=True,
+                         text=True, timeout=TIMEOUT)
+    assert bad.returncode == 2 and bad.stderr.endswith("\\flash.bin: no such file\n"), bad
     board = dict(x.env, WINEPATH=at(dropin), QVX_BOARD_TIMING="demo", QVX_BOARD_FLASH_OUT=at(dump))
     # The installed command line runs and finds the board.
     subprocess.run(["wine", os.path.join(work, "installed", "quorvex.exe"), "list"], env=board,
@@ -66,6 +73,29 @@ def run(build, dropin, operator, pack, firmware, shots, x, work):
     shot("7-hardware-not-found")
     operate("USB Error!", "Button", "OK", "click")
     ends(process, 1, "the program without a driver library")
+
+    process = subprocess.Popen(["wine", program], env=dict(board, QVX_BOARD_FAIL="purge:1"))
+    operate(MAIN, "Button", "Find Device", "click")
+    operate("USB Error", "Static", "USB Connection Failure!")
+    shot("8-connection-failure")
+    operate("USB Error", "Button", "OK", "click")
+    ends(process, 1, "the program after a lost link")
+
+    # Step 3 reads back wrong for good: one box, then the start state again.
+    process = subprocess.Popen(["wine", program], env=dict(board, QVX_BOARD_CORRUPT="20"))
+    operate(MAIN, "Button", "Find Device", "click")
+    operate(MAIN, "Button", "Flash Device", "click")
+    operate("Verify Failure!", "Static", STEP3_VERIFY)
+    shot("9-verify-failure")
+    operate("Verify Failure!", "Button", "OK", "click")
+    operate(MAIN, "Button", "Find Device", "click")
+    operate(MAIN, "Button", "Flash Device", "click")
+    # Closed in the middle of the second update: the link closes (the board writes its flash
+    # out) and the program ends with status 0.
+    os.remove(dump)
+    operate(MAIN, "msctls_progress32", "", "close")
+    ends(process, 0, "the program closed in the middle of an update")
+    assert os.path.exists(dump), "a close in the middle of an update left the link open"
 
 
 if __name__ == "__main__":

@@ -11,8 +11,8 @@
 
 int main(int argc, char** argv) {
   // Checked before Qt starts, so that a wrong --image needs no display.
-  qvx::Startup startup = qvx::ParseStartup(std::vector<std::string>(argv + 1, argv + argc),
-                                           qvx::LoadEmbeddedResource);
+  qvx::Startup startup =
+      qvx::ParseStartup(std::vector<std::string>(argv + 1, argv + argc), qvx::LoadEmbeddedResource);
   if (startup.exitStatus) {
     std::fprintf(stderr, "%s\n", startup.message.c_str());
     return *startup.exitStatus;

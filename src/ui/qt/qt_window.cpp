@@ -67,8 +67,8 @@ void QtWindow::CreateControls() {
         ProgressBar->setRange(0, 100);
         ProgressBar->setValue(0);
         ProgressBar->setTextVisible(false);
-        ProgressBar->setToolTip(QString::fromLatin1(text::kProgressTip.data(),
-                                                    static_cast<qsizetype>(text::kProgressTip.size())));
+        ProgressBar->setToolTip(QString::fromLatin1(
+            text::kProgressTip.data(), static_cast<qsizetype>(text::kProgressTip.size())));
         break;
       case Control::Picture1:
         control = Picture1 = new QLabel(this);

@@ -21,7 +21,8 @@ std::vector<std::string> Arguments() {
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   std::vector<std::string> arguments;
-  for (int i = 1; wide != nullptr && i < count; ++i) arguments.push_back(qvx::win32::Narrow(wide[i]));
+  for (int i = 1; wide != nullptr && i < count; ++i)
+    arguments.push_back(qvx::win32::Narrow(wide[i]));
   LocalFree(wide);
   return arguments;
 }

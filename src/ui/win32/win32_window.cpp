@@ -100,7 +100,8 @@ void Win32Window::CreateControls() {
         // The logo at the top-left corner inside a 2-pixel sunken border; the control loads the
         // bitmap that its text "#<id>" names from the program's resources.
         const std::string logo = "#" + std::to_string(QVX_LOGO_BITMAP);
-        control = Picture1 = CreateControl(WC_STATICW, logo, SS_BITMAP, WS_EX_CLIENTEDGE, c.rect, 0);
+        control = Picture1 =
+            CreateControl(WC_STATICW, logo, SS_BITMAP, WS_EX_CLIENTEDGE, c.rect, 0);
         // Taking the bitmap shrank the control to it, border and all; the box keeps its size.
         SetWindowPos(Picture1, nullptr, 0, 0, c.rect.width, c.rect.height,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
