@@ -22,7 +22,8 @@ void FullSpeedUpdate(benchmark::State& state) {
     rig.form.Button_Click(static_cast<std::int16_t>(qvx::Button::FlashDevice));
     cpu += static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
     wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-    if (rig.form.OpResult != qvx::op::kSuccess) state.SkipWithError("the update failed");
+    if (rig.form.Session.Engine.OpResult != qvx::op::kSuccess)
+      state.SkipWithError("the update failed");
   }
   state.counters["cpu_share"] = cpu / wall;
   if (cpu / wall > kMaxCpuShare) state.SkipWithError("waiting costs more than 5 % CPU");

@@ -12,12 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> resource(data, data + size);
   if (size > 0 && size < 64) resource.resize(qvx::kContainerSize + data[0] % 2 - 1);
   qvx::FirmwareImage image([&](std::string_view, int) { return resource; });
-  image.LoadFirmwareImage();
+  const auto problem = image.LoadFirmwareImage();
   if (resource.size() < qvx::kContainerSize) {
-    FUZZ_CHECK(image.OpResult == qvx::op::kFailure);
+    FUZZ_CHECK(problem.has_value());
     return 0;
   }
-  FUZZ_CHECK((image.OpResult == qvx::op::kSuccess) == qvx::HasValidHeader(image.ImageBuffer));
+  FUZZ_CHECK(problem.has_value() == qvx::BrokenHeaderRule(image.ImageBuffer).has_value());
   const std::vector<std::uint8_t> decoded = image.ImageBuffer;
   image.ScrambleImage();
   image.DescrambleImage();
