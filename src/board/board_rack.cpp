@@ -5,10 +5,7 @@
 namespace qvx::board {
 
 BoardRack::BoardRack(std::size_t boards) {
-  for (std::size_t i = 0; i < boards; ++i) {
-    slots_.push_back(std::make_unique<Slot>());
-    slots_.back()->board.SetSerialNumber(SerialNumberOf(i));
-  }
+  for (std::size_t i = 0; i < boards; ++i) Plug(SerialNumberOf(i), PortOf(i));
 }
 
 std::string BoardRack::SerialNumberOf(std::size_t index) {
@@ -17,9 +14,53 @@ std::string BoardRack::SerialNumberOf(std::size_t index) {
   return "QVX" + std::string(kDigits - std::min(kDigits, number.size()), '0') + number;
 }
 
+std::string BoardRack::PortOf(std::size_t index) {
+  return "1-1." + std::to_string(index + 1);  // a hub's ports
+}
+
+std::vector<BoardRack::Slot*> BoardRack::Slots() const {
+  const std::lock_guard guard(slotsLock_);
+  std::vector<Slot*> slots;
+  for (const auto& slot : slots_) slots.push_back(slot.get());
+  return slots;
+}
+
+std::size_t BoardRack::Size() const {
+  const std::lock_guard guard(slotsLock_);
+  return slots_.size();
+}
+
+VirtualBoard& BoardRack::Board(std::size_t index) {
+  const std::lock_guard guard(slotsLock_);
+  return slots_.at(index)->board;
+}
+
+VirtualBoard& BoardRack::Plug(const std::string& serialNumber, const std::string& port) {
+  for (Slot* slot : Slots()) {
+    const std::lock_guard guard(slot->lock);
+    if (slot->board.SerialNumber() != serialNumber) continue;
+    slot->board.SetPort(port);
+    slot->board.SetAttached(true);
+    return slot->board;
+  }
+  const std::lock_guard guard(slotsLock_);
+  slots_.push_back(std::make_unique<Slot>());
+  VirtualBoard& board = slots_.back()->board;
+  board.SetSerialNumber(serialNumber);
+  board.SetPort(port);
+  return board;
+}
+
+void BoardRack::Unplug(const std::string& serialNumber) {
+  for (Slot* slot : Slots()) {
+    const std::lock_guard guard(slot->lock);
+    if (slot->board.SerialNumber() == serialNumber) slot->board.SetAttached(false);
+  }
+}
+
 template <typename Call>
 FT_STATUS BoardRack::OnBoard(FT_HANDLE handle, Call call) {
-  for (const auto& slot : slots_) {
+  for (Slot* slot : Slots()) {
     if (!slot->board.Owns(handle)) continue;
     const std::lock_guard guard(slot->lock);
     if (!slot->board.IsOpen()) ++strayCalls_;
@@ -31,7 +72,7 @@ FT_STATUS BoardRack::OnBoard(FT_HANDLE handle, Call call) {
 
 FT_STATUS BoardRack::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) {
   bool busy = false;
-  for (const auto& slot : slots_) {
+  for (Slot* slot : Slots()) {
     const std::lock_guard guard(slot->lock);
     if (!slot->board.Answers(description, flags)) continue;
     if (!slot->board.IsOpen()) return slot->board.FT_OpenEx(description, flags, handle);
@@ -79,12 +120,10 @@ FT_STATUS BoardRack::FT_CreateDeviceInfoList(DWORD* count) {
   if (count == nullptr) return ft::INVALID_PARAMETER;
   const std::lock_guard listGuard(listLock_);
   listed_.clear();
-  for (const auto& slot : slots_) {
+  for (Slot* slot : Slots()) {
     const std::lock_guard guard(slot->lock);
     DWORD one = 0;
-    if (slot->board.FT_CreateDeviceInfoList(&one) == ft::OK && one == 1) {
-      listed_.push_back(slot.get());
-    }
+    if (slot->board.FT_CreateDeviceInfoList(&one) == ft::OK && one == 1) listed_.push_back(slot);
   }
   *count = static_cast<DWORD>(listed_.size());
   return ft::OK;
@@ -93,12 +132,23 @@ FT_STATUS BoardRack::FT_CreateDeviceInfoList(DWORD* count) {
 FT_STATUS BoardRack::FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id,
                                             DWORD* locId, void* serialNumber, void* description,
                                             FT_HANDLE* handle) {
+  Slot* slot = Listed(index);
+  if (slot == nullptr) return ft::DEVICE_NOT_FOUND;
+  const std::lock_guard guard(slot->lock);
+  return slot->board.FT_GetDeviceInfoDetail(0, flags, type, id, locId, serialNumber, description,
+                                            handle);
+}
+
+BoardRack::Slot* BoardRack::Listed(DWORD index) {
   const std::lock_guard listGuard(listLock_);
-  if (index >= listed_.size()) return ft::DEVICE_NOT_FOUND;
-  Slot& slot = *listed_[index];
-  const std::lock_guard guard(slot.lock);
-  return slot.board.FT_GetDeviceInfoDetail(0, flags, type, id, locId, serialNumber, description,
-                                           handle);
+  return index < listed_.size() ? listed_[index] : nullptr;
+}
+
+std::string BoardRack::PortName(DWORD index) {
+  Slot* slot = Listed(index);
+  if (slot == nullptr) return {};
+  const std::lock_guard guard(slot->lock);
+  return slot->board.Port();
 }
 
 Obstacle BoardRack::OpenObstacle(DWORD /*index*/) {

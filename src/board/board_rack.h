@@ -14,18 +14,25 @@
 namespace qvx::board {
 
 // Several virtual boards behind one driver, as a machine with several attached sees them:
-// distinct serial numbers ("QVX00001", "QVX00002", ...), each board with its own flash, timing
-// and faults. Every board has its own lock, so boards driven from different threads run side
-// by side and a board's sleeps never hold up another's.
+// distinct serial numbers ("QVX00001", "QVX00002", ...) and ports ("1-1.1", "1-1.2", ...), each
+// board with its own flash, timing and faults. Every board has its own lock, so boards driven
+// from different threads run side by side and a board's sleeps never hold up another's. Boards
+// may be plugged in and pulled out while others are driven.
 class BoardRack : public D2xx {
  public:
   explicit BoardRack(std::size_t boards);
 
   static std::string SerialNumberOf(std::size_t index);  // of the board at that index
+  static std::string PortOf(std::size_t index);
 
-  std::size_t Size() const { return slots_.size(); }
+  std::size_t Size() const;
   // For setting up and inspecting while no other thread drives that board.
-  VirtualBoard& Board(std::size_t index) { return slots_.at(index)->board; }
+  VirtualBoard& Board(std::size_t index);
+  // Plugs in the board with that serial number at that port: a new board the first time, the same
+  // board, its flash kept, when it comes back. For setting up, like Board().
+  VirtualBoard& Plug(const std::string& serialNumber, const std::string& port);
+  // Pulls the board out, as its cable would: its open link fails from then on.
+  void Unplug(const std::string& serialNumber);
   // Calls made on a handle that no board has open: a call after its close, or a stray handle.
   int StrayCalls() const { return strayCalls_; }
   // Runs under the board's lock after every close that succeeded.
@@ -44,6 +51,7 @@ class BoardRack : public D2xx {
                                    void* serialNumber, void* description,
                                    FT_HANDLE* handle) override;
   Obstacle OpenObstacle(DWORD index) override;
+  std::string PortName(DWORD index) override;
 
  private:
   struct Slot {
@@ -51,10 +59,14 @@ class BoardRack : public D2xx {
     VirtualBoard board;
   };
 
+  // The slots as they stand, each of which lives as long as the rack.
+  std::vector<Slot*> Slots() const;
+  Slot* Listed(DWORD index);
   // Calls `call` on the board that owns the handle, under its lock.
   template <typename Call>
   FT_STATUS OnBoard(FT_HANDLE handle, Call call);
 
+  mutable std::mutex slotsLock_;
   std::vector<std::unique_ptr<Slot>> slots_;
   std::mutex listLock_;
   std::vector<Slot*> listed_;  // the boards attached at the last FT_CreateDeviceInfoList

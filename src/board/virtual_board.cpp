@@ -52,7 +52,13 @@ std::vector<std::uint8_t>& VirtualBoard::Flash() {
   return protocol_.Flash();
 }
 
+void VirtualBoard::SetPort(std::string port) {
+  port_ = std::move(port);
+}
+
 void VirtualBoard::SetAttached(bool attached) {
+  // An open link to a board that was pulled out stays dead, even once it is back.
+  pulled_ = pulled_ || (open_ && !attached);
   attached_ = attached;
   if (!attached) rx_.clear();
 }
@@ -123,7 +129,7 @@ VirtualBoard::Clock::duration VirtualBoard::Transfer(std::size_t bytes, double b
 
 FT_STATUS VirtualBoard::Usable(FT_HANDLE handle) const {
   if (!open_ || handle != static_cast<const void*>(&handleToken_)) return ft::INVALID_HANDLE;
-  return attached_ ? ft::OK : ft::IO_ERROR;
+  return attached_ && !pulled_ ? ft::OK : ft::IO_ERROR;
 }
 
 FT_STATUS VirtualBoard::Enter(FT_HANDLE handle, Call call) {
@@ -132,13 +138,17 @@ FT_STATUS VirtualBoard::Enter(FT_HANDLE handle, Call call) {
 }
 
 bool VirtualBoard::Answers(const char* name, DWORD flags) const {
-  if (!attached_ || name == nullptr) return false;
+  if (!attached_) return false;
+  if (flags == ft::OPEN_BY_LOCATION) return ft::LocationOfArgument(name) == ft::LocationIdOf(port_);
+  if (name == nullptr) return false;
   if (flags == ft::OPEN_BY_DESCRIPTION) return description_ == name;
   return flags == ft::OPEN_BY_SERIAL_NUMBER && serialNumber_ == name;
 }
 
 FT_STATUS VirtualBoard::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) {
-  if (description == nullptr || handle == nullptr) return ft::INVALID_PARAMETER;
+  if ((description == nullptr && flags != ft::OPEN_BY_LOCATION) || handle == nullptr) {
+    return ft::INVALID_PARAMETER;
+  }
   if (const FT_STATUS fault = faults_.OnCall(Call::Open); fault != ft::OK) return fault;
   if (!Answers(description, flags)) return ft::DEVICE_NOT_FOUND;
   if (open_) return ft::DEVICE_NOT_OPENED;
@@ -267,6 +277,7 @@ FT_STATUS VirtualBoard::FT_Close(FT_HANDLE handle) {
   if (!open_ || handle != static_cast<const void*>(&handleToken_)) return ft::INVALID_HANDLE;
   if (const FT_STATUS fault = faults_.OnCall(Call::Close); fault != ft::OK) return fault;
   open_ = false;
+  pulled_ = false;
   ++closes_;
   rx_.clear();
   return ft::OK;
@@ -285,7 +296,7 @@ FT_STATUS VirtualBoard::FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD*
   if (flags != nullptr) *flags = open_ ? ft::FLAGS_OPENED : 0;
   if (type != nullptr) *type = kDeviceType232R;
   if (id != nullptr) *id = kDeviceId;
-  if (locId != nullptr) *locId = 0;
+  if (locId != nullptr) *locId = ft::LocationIdOf(port_);
   if (handle != nullptr) *handle = open_ ? &handleToken_ : nullptr;
   ft::CopyDetail(serialNumber, ft::SERIAL_NUMBER_SIZE, serialNumber_);
   ft::CopyDetail(description, ft::DESCRIPTION_SIZE, description_);

@@ -47,10 +47,12 @@ class VirtualBoard : public D2xx {
   // --- Configuration -------------------------------------------------------------------
   void SetDescription(std::string description);                    // default "Quorvex"
   void SetSerialNumber(std::string serialNumber);                  // default "QVX00001"
+  void SetPort(std::string port);  // where it is plugged in, default "1-1"; opens by its location
   void SetVersions(std::uint8_t hardware, std::uint8_t firmware);  // default 0x21, 0x11
   void SetTiming(const Timing& timing);
   std::vector<std::uint8_t>& Flash();  // 65,536 bytes, erased to 0xFF
-  // A detached board is not found by FT_OpenEx; detaching an open one unplugs it.
+  // A detached board is not found by FT_OpenEx; detaching an open one unplugs it, and its link
+  // stays dead until it is closed, even when the board is attached again.
   void SetAttached(bool attached);
 
   // --- Faults (each one that fires is written to the fault log) --------------------------
@@ -89,6 +91,8 @@ class VirtualBoard : public D2xx {
   bool InBootloader() const;
   std::size_t PendingReplyBytes() const { return rx_.size(); }
   const std::string& SerialNumber() const { return serialNumber_; }
+  const std::string& Port() const { return port_; }
+  bool Attached() const { return attached_; }
   // Whether FT_OpenEx would look at this board for that description or serial number.
   bool Answers(const char* name, DWORD flags) const;
   // Whether the handle is this board's, open or not.
@@ -128,8 +132,10 @@ class VirtualBoard : public D2xx {
   Timing timing_;
   std::string description_ = "Quorvex";
   std::string serialNumber_ = "QVX00001";
+  std::string port_ = "1-1";
   bool attached_ = true;
   bool open_ = false;
+  bool pulled_ = false;  // unplugged while open
   char handleToken_ = 0;  // its address is the handle
   std::optional<Clock::duration> readTimeout_;
   std::deque<InFlight> rx_;

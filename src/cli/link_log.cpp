@@ -48,7 +48,12 @@ FT_STATUS LoggingDriver::Checked(FT_HANDLE handle, std::string_view call, FT_STA
 
 FT_STATUS LoggingDriver::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) {
   const FT_STATUS status = driver_.FT_OpenEx(description, flags, handle);
-  const std::string board = description == nullptr ? "-" : description;
+  char location[24];
+  std::snprintf(location, sizeof location, "location 0x%X",
+                static_cast<unsigned>(ft::LocationOfArgument(description)));
+  const std::string board = flags == ft::OPEN_BY_LOCATION ? location
+                            : description == nullptr       ? "-"
+                                                           : description;
   if (status != ft::OK) {
     log_.Write(board, "FT_OpenEx returned " + StatusName(status));
   } else {

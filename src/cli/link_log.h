@@ -42,6 +42,7 @@ class LoggingDriver : public D2xx {
                                    void* serialNumber, void* description,
                                    FT_HANDLE* handle) override;
   Obstacle OpenObstacle(DWORD index) override { return driver_.OpenObstacle(index); }
+  std::string PortName(DWORD index) override { return driver_.PortName(index); }
 
  private:
   // Logs a call that failed; returns its status.

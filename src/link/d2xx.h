@@ -38,6 +38,9 @@ inline constexpr FT_STATUS OTHER_ERROR = 18;
 
 inline constexpr DWORD OPEN_BY_SERIAL_NUMBER = 1;
 inline constexpr DWORD OPEN_BY_DESCRIPTION = 2;
+// The argument is then the location id itself, in place of the pointer, as the vendor's API
+// passes it.
+inline constexpr DWORD OPEN_BY_LOCATION = 4;
 inline constexpr DWORD FLAGS_OPENED = 1;  // a listed device some process holds open
 // The buffers FT_GetDeviceInfoDetail fills, terminating NUL included.
 inline constexpr std::size_t SERIAL_NUMBER_SIZE = 16;
@@ -52,6 +55,22 @@ inline void CopyDetail(void* buffer, std::size_t size, std::string_view text) {
   const std::size_t n = std::min(text.size(), size - 1);
   std::copy_n(text.begin(), n, out);
   out[n] = '\0';
+}
+// The location id of a port that a provider names by its bus and port path ("1-1.4") and not by
+// an id of its own: the name's FNV-1a hash, which tells one machine's ports apart. Never 0, which
+// stands for no location.
+constexpr DWORD LocationIdOf(std::string_view port) {
+  DWORD hash = 2166136261u;
+  for (const char c : port) hash = (hash ^ static_cast<std::uint8_t>(c)) * 16777619u;
+  return hash == 0 ? 1 : hash;
+}
+
+// A location id as FT_OpenEx takes it for OPEN_BY_LOCATION, and back.
+inline const char* LocationArgument(DWORD location) {
+  return reinterpret_cast<const char*>(static_cast<std::uintptr_t>(location));
+}
+inline DWORD LocationOfArgument(const char* argument) {
+  return static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(argument));
 }
 }  // namespace ft
 
@@ -115,6 +134,9 @@ class D2xx {
   // Not a driver call: what stands in the way of opening listed device `index`, for the
   // operator's advice.
   virtual Obstacle OpenObstacle(DWORD /*index*/) { return Obstacle::Unknown; }
+  // Not a driver call: where listed device `index` is plugged in, as the operator names the
+  // port ("1-1.4", or the vendor's location id); empty when the provider cannot tell.
+  virtual std::string PortName(DWORD /*index*/) { return {}; }
 };
 
 }  // namespace qvx

@@ -31,6 +31,9 @@ constexpr DWORD kMaxTransfer = 65536;
 constexpr DWORD kTransferUnit = 64;
 // Room for any USB string descriptor (at most 126 characters) and its NUL.
 constexpr std::size_t kStringSize = 128;
+// libftdi1's own libusb, loaded already: it tells where a device is plugged in.
+constexpr const char* kUsbLibraryName = "libusb-1.0.so.0";
+constexpr int kMaxPortDepth = 7;  // as USB allows
 
 }  // namespace
 
@@ -51,6 +54,9 @@ struct FtdiLibrary::Functions {
   decltype(&::ftdi_tcioflush) flushBoth = nullptr;
   decltype(&::ftdi_read_data) read = nullptr;
   decltype(&::ftdi_write_data) write = nullptr;
+  // Optional: without them, devices have no port names.
+  decltype(&::libusb_get_bus_number) busNumber = nullptr;
+  decltype(&::libusb_get_port_numbers) portNumbers = nullptr;
 };
 
 struct FtdiLibrary::Device {
@@ -76,6 +82,12 @@ std::unique_ptr<FtdiLibrary> FtdiLibrary::Load(const char* name) {
       library->Bind(f->flushBoth, "ftdi_tcioflush") && library->Bind(f->read, "ftdi_read_data") &&
       library->Bind(f->write, "ftdi_write_data");
   if (!complete) return nullptr;
+  if (const auto usb = DynamicLibrary::Open(kUsbLibraryName);
+      !usb || !usb->Bind(f->busNumber, "libusb_get_bus_number") ||
+      !usb->Bind(f->portNumbers, "libusb_get_port_numbers")) {
+    f->busNumber = nullptr;
+    f->portNumbers = nullptr;
+  }
   return std::unique_ptr<FtdiLibrary>(new FtdiLibrary(std::move(f)));
 }
 
@@ -89,6 +101,17 @@ FtdiLibrary::Device* FtdiLibrary::Find(FT_HANDLE handle) const {
   const auto it = std::find_if(devices_.begin(), devices_.end(),
                                [handle](const auto& d) { return d.get() == handle; });
   return it == devices_.end() ? nullptr : it->get();
+}
+
+// "1-1.4": the bus, then the port on each hub down to the device.
+std::string FtdiLibrary::PortOf(libusb_device* device) const {
+  if (fn_->busNumber == nullptr) return {};
+  std::array<std::uint8_t, kMaxPortDepth> ports{};
+  const int depth = fn_->portNumbers(device, ports.data(), static_cast<int>(ports.size()));
+  if (depth <= 0) return {};
+  std::string name = std::to_string(fn_->busNumber(device));
+  for (int i = 0; i < depth; ++i) name += (i == 0 ? "-" : ".") + std::to_string(ports.at(i));
+  return name;
 }
 
 void FtdiLibrary::ForEachDevice(ftdi_context* context, const Visitor& visit) {
@@ -109,7 +132,7 @@ void FtdiLibrary::ForEachDevice(ftdi_context* context, const Visitor& visit) {
           serial[0] = '\0';
         }
         const auto id = static_cast<DWORD>(kFtdiVendor) << 16 | static_cast<DWORD>(product);
-        more = visit(node->dev, {id, serial.data(), description.data(), readable});
+        more = visit(node->dev, {id, serial.data(), description.data(), PortOf(node->dev), readable});
       }
     }
     fn_->listFree(&list);
@@ -119,8 +142,22 @@ void FtdiLibrary::ForEachDevice(ftdi_context* context, const Visitor& visit) {
 
 FT_STATUS FtdiLibrary::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) {
   if (description == nullptr || handle == nullptr) return ft::INVALID_PARAMETER;
-  const bool bySerial = flags == ft::OPEN_BY_SERIAL_NUMBER;
-  if (!bySerial && flags != ft::OPEN_BY_DESCRIPTION) return ft::NOT_SUPPORTED;
+  if (flags != ft::OPEN_BY_SERIAL_NUMBER && flags != ft::OPEN_BY_DESCRIPTION &&
+      flags != ft::OPEN_BY_LOCATION) {
+    return ft::NOT_SUPPORTED;
+  }
+  // Whether a listed device is the one asked for.
+  const auto wanted = [description, flags](const Listed& listed) {
+    switch (flags) {
+      case ft::OPEN_BY_LOCATION:
+        return !listed.port.empty() &&
+               ft::LocationIdOf(listed.port) == ft::LocationOfArgument(description);
+      case ft::OPEN_BY_SERIAL_NUMBER:
+        return listed.serialNumber == std::string_view(description);
+      default:
+        return listed.description == std::string_view(description);
+    }
+  };
 
   // No context means no USB access at all: to the caller, no board.
   ftdi_context* context = fn_->newContext();
@@ -130,10 +167,7 @@ FT_STATUS FtdiLibrary::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE
   bool opened = false;
   ForEachDevice(context, [&](libusb_device* device, const Listed& listed) {
     // A device we may not read (no permission, gone again) cannot be ours to open either.
-    if (!listed.readable ||
-        (bySerial ? listed.serialNumber : listed.description) != std::string_view(description)) {
-      return true;
-    }
+    if (!listed.readable || !wanted(listed)) return true;
     opened = fn_->openDev(context, device) == 0;
     seenButBusy = seenButBusy || !opened;
     return !opened;
@@ -286,11 +320,15 @@ FT_STATUS FtdiLibrary::FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* 
   if (flags != nullptr) *flags = 0;
   if (type != nullptr) *type = 0;
   if (id != nullptr) *id = listed.id;
-  if (locId != nullptr) *locId = 0;
+  if (locId != nullptr) *locId = listed.port.empty() ? 0 : ft::LocationIdOf(listed.port);
   if (handle != nullptr) *handle = nullptr;
   ft::CopyDetail(serialNumber, ft::SERIAL_NUMBER_SIZE, listed.serialNumber);
   ft::CopyDetail(description, ft::DESCRIPTION_SIZE, listed.description);
   return ft::OK;
+}
+
+std::string FtdiLibrary::PortName(DWORD index) {
+  return index < listed_.size() ? listed_[index].port : std::string();
 }
 
 Obstacle FtdiLibrary::OpenObstacle(DWORD index) {

@@ -44,6 +44,7 @@ class FtdiLibrary : public D2xx {
                                    void* serialNumber, void* description,
                                    FT_HANDLE* handle) override;
   Obstacle OpenObstacle(DWORD index) override;
+  std::string PortName(DWORD index) override;
 
  private:
   struct Functions;
@@ -53,11 +54,13 @@ class FtdiLibrary : public D2xx {
     DWORD id;  // vendor in the high 16 bits, product in the low
     std::string serialNumber;
     std::string description;
+    std::string port;  // "1-1.4"; empty when libusb cannot tell
     bool readable;  // false: its strings could not be read, so it could not be opened either
   };
   // Calls visit for every attached FTDI device until it returns false.
   using Visitor = std::function<bool(libusb_device* device, const Listed& listed)>;
   void ForEachDevice(ftdi_context* context, const Visitor& visit);
+  std::string PortOf(libusb_device* device) const;
   explicit FtdiLibrary(std::unique_ptr<Functions> functions);
   Device* Find(FT_HANDLE handle) const;
   FT_STATUS Release(Device* device);  // closes and forgets it

@@ -70,11 +70,12 @@ void QVXModule::OpenDevice() {
   const bool bySerial = !SerialNumber.empty();
   std::string name = bySerial ? SerialNumber : "Quorvex";
   name.push_back('\0');
+  const char* argument = LocationId != 0 ? ft::LocationArgument(LocationId) : name.data();
+  const DWORD flags = LocationId != 0 ? ft::OPEN_BY_LOCATION
+                      : bySerial      ? ft::OPEN_BY_SERIAL_NUMBER
+                                      : ft::OPEN_BY_DESCRIPTION;
   FT_HANDLE handle = nullptr;
-  FtStatus = Noted(
-      "FT_OpenEx",
-      driver_.FT_OpenEx(name.data(), bySerial ? ft::OPEN_BY_SERIAL_NUMBER : ft::OPEN_BY_DESCRIPTION,
-                        &handle));
+  FtStatus = Noted("FT_OpenEx", driver_.FT_OpenEx(argument, flags, &handle));
   if (FtStatus != kOk) return;
   DeviceHandle = handle;
 

@@ -33,9 +33,12 @@ class QVXModule {
 
   QVXModule(D2xx& driver, std::vector<std::uint8_t>& imageBuffer);
 
-  // Link state. OpenDevice opens the board with this serial number, or when it is empty the
-  // first board with the description "Quorvex".
+  // Which board OpenDevice opens: the one at this USB location when it is not 0, else the one
+  // with this serial number, else the first with the description "Quorvex".
+  DWORD LocationId = 0;
   std::string SerialNumber;
+
+  // Link state.
   FT_HANDLE DeviceHandle = nullptr;
   std::int32_t FtStatus = 0;
   std::int32_t WriteLength = 0;

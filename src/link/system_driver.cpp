@@ -98,4 +98,9 @@ Obstacle SystemDriver::OpenObstacle(DWORD index) {
   return p != nullptr ? p->OpenObstacle(index) : Obstacle::Unknown;
 }
 
+std::string SystemDriver::PortName(DWORD index) {
+  D2xx* p = Loaded();
+  return p != nullptr ? p->PortName(index) : std::string();
+}
+
 }  // namespace qvx

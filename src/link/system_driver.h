@@ -48,6 +48,7 @@ class SystemDriver : public D2xx {
                                    void* serialNumber, void* description,
                                    FT_HANDLE* handle) override;
   Obstacle OpenObstacle(DWORD index) override;
+  std::string PortName(DWORD index) override;
 
  private:
   D2xx* Loaded();

@@ -1,5 +1,7 @@
 #include "link/vendor_library.h"
 
+#include <cstdio>
+
 #include "link/dynamic_library.h"
 
 namespace qvx {
@@ -59,7 +61,8 @@ VendorLibrary::VendorLibrary(std::unique_ptr<Functions> functions) : fn_(std::mo
 VendorLibrary::~VendorLibrary() = default;
 
 FT_STATUS VendorLibrary::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) {
-  // The library takes the description through an untyped, non-const argument; it only reads it.
+  // The library takes the description (or the location) through an untyped, non-const argument;
+  // it only reads it.
   return fn_->openEx(const_cast<char*>(description), flags, handle);
 }
 
@@ -104,6 +107,20 @@ FT_STATUS VendorLibrary::FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD
                                         handle);
   }
   return fn_->getDeviceInfoDetail(index, flags, type, id, locId, serialNumber, description, handle);
+}
+
+std::string VendorLibrary::PortName(DWORD index) {
+  DWORD location = 0;
+  if (fn_->getDeviceInfoDetail == nullptr ||
+      fn_->getDeviceInfoDetail(index, nullptr, nullptr, nullptr, &location, nullptr, nullptr,
+                               nullptr) != ft::OK ||
+      location == 0) {
+    return {};
+  }
+  // The library's own location id, as its tools show it.
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(location));
+  return text;
 }
 
 Obstacle VendorLibrary::OpenObstacle(DWORD /*index*/) {

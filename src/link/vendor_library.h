@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "link/d2xx.h"
 
@@ -34,6 +35,7 @@ class VendorLibrary : public D2xx {
                                    void* serialNumber, void* description,
                                    FT_HANDLE* handle) override;
   Obstacle OpenObstacle(DWORD index) override;
+  std::string PortName(DWORD index) override;
 
   ~VendorLibrary() override;
 
