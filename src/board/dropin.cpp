@@ -2,7 +2,12 @@
 // C ABI around process-wide boards, configured from the environment when first used.
 //
 //   QVX_BOARDS           how many boards are attached, 1 to 16 (default 1), serial numbers
-//                        QVX00001, QVX00002, ...; each has its own flash and timing
+//                        QVX00001, QVX00002, ..., ports 1-1.1, 1-1.2, ...; each has its own flash
+//                        and timing
+//   QVX_BOARD_PLUGS      instead, a file that says which boards are plugged in, read again each
+//                        time the program lists or opens devices: a line per board, "SERIAL PORT
+//                        [HARDWARE FIRMWARE]" ("QVX00007 1-1.3 0x21 0x11"); a board the file no
+//                        longer names is pulled out, and one that comes back keeps its flash
 //   QVX_BOARD_TIMING     off | fullspeed | demo (default demo)
 //   QVX_BOARD_HARDWARE   hardware version byte, e.g. 0x21
 //   QVX_BOARD_FIRMWARE   firmware version byte, e.g. 0x11
@@ -15,14 +20,18 @@
 //                        first purge, "write:0" every write (purge, write or read)
 //   QVX_BOARD_CORRUPT    a flash byte (0 to 65,535) whose read-back always comes back altered
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "board/board_rack.h"
 
@@ -88,32 +97,76 @@ void Dump(VirtualBoard& board, const std::string& path) {
 }
 
 struct DropIn {
-  BoardRack rack;
+  BoardRack rack{0};
+  const std::string plugs = Env("QVX_BOARD_PLUGS");
+  std::mutex replugLock;
 
-  DropIn() : rack(BoardsFrom(Env("QVX_BOARDS"))) {
-    const bool several = rack.Size() > 1;
-    const auto fileOf = [several](const std::string& name, const VirtualBoard& board) {
-      return several ? name + "." + board.SerialNumber() : name;
-    };
-    const std::string in = Env("QVX_BOARD_FLASH_IN");
-    for (std::size_t i = 0; i < rack.Size(); ++i) {
-      VirtualBoard& board = rack.Board(i);
-      board.SetTiming(TimingFrom(Env("QVX_BOARD_TIMING")));
-      board.SetVersions(ByteFrom(Env("QVX_BOARD_HARDWARE"), 0x21),
-                        ByteFrom(Env("QVX_BOARD_FIRMWARE"), 0x11));
-      if (!in.empty()) Preload(board, fileOf(in, board));
-      board.SetAttached(Env("QVX_BOARD_ABSENT") != "1");
-      if (const auto failure = FailureFrom(Env("QVX_BOARD_FAIL"))) {
-        board.FailCall(failure->first, failure->second, qvx::ft::IO_ERROR);
-      }
-      if (const std::string corrupt = Env("QVX_BOARD_CORRUPT"); !corrupt.empty()) {
-        board.CorruptReadBack(std::strtoul(corrupt.c_str(), nullptr, 0) % VirtualBoard::kFlashBytes,
-                              /*persistent=*/true);
+  DropIn() {
+    if (plugs.empty()) {
+      const std::size_t boards = BoardsFrom(Env("QVX_BOARDS"));
+      for (std::size_t i = 0; i < boards; ++i) {
+        SetUp(rack.Plug(BoardRack::SerialNumberOf(i), BoardRack::PortOf(i)), boards > 1);
       }
     }
     if (const std::string out = Env("QVX_BOARD_FLASH_OUT"); !out.empty()) {
-      rack.OnClose([out, fileOf](VirtualBoard& board) { Dump(board, fileOf(out, board)); });
+      const bool several = !plugs.empty() || rack.Size() > 1;
+      rack.OnClose(
+          [out, several](VirtualBoard& board) { Dump(board, FileOf(out, board, several)); });
     }
+  }
+
+  // With several boards, each board's file is the name followed by "." and its serial number.
+  static std::string FileOf(const std::string& name, const VirtualBoard& board, bool several) {
+    return several ? name + "." + board.SerialNumber() : name;
+  }
+
+  static void SetUp(VirtualBoard& board, bool several) {
+    board.SetTiming(TimingFrom(Env("QVX_BOARD_TIMING")));
+    board.SetVersions(ByteFrom(Env("QVX_BOARD_HARDWARE"), 0x21),
+                      ByteFrom(Env("QVX_BOARD_FIRMWARE"), 0x11));
+    if (const std::string in = Env("QVX_BOARD_FLASH_IN"); !in.empty()) {
+      Preload(board, FileOf(in, board, several));
+    }
+    board.SetAttached(Env("QVX_BOARD_ABSENT") != "1");
+    if (const auto failure = FailureFrom(Env("QVX_BOARD_FAIL"))) {
+      board.FailCall(failure->first, failure->second, qvx::ft::IO_ERROR);
+    }
+    if (const std::string corrupt = Env("QVX_BOARD_CORRUPT"); !corrupt.empty()) {
+      board.CorruptReadBack(std::strtoul(corrupt.c_str(), nullptr, 0) % VirtualBoard::kFlashBytes,
+                            /*persistent=*/true);
+    }
+  }
+
+  // Plugs in the boards the QVX_BOARD_PLUGS file names and pulls out the others: the file as it
+  // stands whenever the program lists or opens devices.
+  void Replug() {
+    if (plugs.empty()) return;
+    const std::lock_guard guard(replugLock);
+    std::ifstream file(plugs);
+    std::vector<std::string> present;
+    for (std::string line; std::getline(file, line);) {
+      std::istringstream fields(line);
+      std::string serial, port, hardware, firmware;
+      if (!(fields >> serial >> port)) continue;
+      fields >> hardware >> firmware;
+      const bool fresh = !Known(serial);
+      VirtualBoard& board = rack.Plug(serial, port);
+      if (fresh) SetUp(board, /*several=*/true);
+      board.SetVersions(ByteFrom(hardware, ByteFrom(Env("QVX_BOARD_HARDWARE"), 0x21)),
+                        ByteFrom(firmware, ByteFrom(Env("QVX_BOARD_FIRMWARE"), 0x11)));
+      present.push_back(serial);
+    }
+    for (std::size_t i = 0; i < rack.Size(); ++i) {
+      const std::string serial = rack.Board(i).SerialNumber();
+      if (std::ranges::find(present, serial) == present.end()) rack.Unplug(serial);
+    }
+  }
+
+  bool Known(const std::string& serial) {
+    for (std::size_t i = 0; i < rack.Size(); ++i) {
+      if (rack.Board(i).SerialNumber() == serial) return true;
+    }
+    return false;
   }
 };
 
@@ -136,6 +189,7 @@ using qvx::FT_HANDLE;
 using qvx::FT_STATUS;
 
 QVX_EXPORT FT_STATUS QVX_FTAPI FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
+  Instance().Replug();
   return Instance().rack.FT_OpenEx(static_cast<const char*>(arg), flags, handle);
 }
 
@@ -168,6 +222,7 @@ QVX_EXPORT FT_STATUS QVX_FTAPI FT_Close(FT_HANDLE handle) {
 }
 
 QVX_EXPORT FT_STATUS QVX_FTAPI FT_CreateDeviceInfoList(DWORD* count) {
+  Instance().Replug();
   return Instance().rack.FT_CreateDeviceInfoList(count);
 }
 

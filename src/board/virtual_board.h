@@ -45,8 +45,8 @@ class VirtualBoard : public D2xx {
   VirtualBoard();
 
   // --- Configuration -------------------------------------------------------------------
-  void SetDescription(std::string description);                    // default "Quorvex"
-  void SetSerialNumber(std::string serialNumber);                  // default "QVX00001"
+  void SetDescription(std::string description);    // default "Quorvex"
+  void SetSerialNumber(std::string serialNumber);  // default "QVX00001"
   void SetPort(std::string port);  // where it is plugged in, default "1-1"; opens by its location
   void SetVersions(std::uint8_t hardware, std::uint8_t firmware);  // default 0x21, 0x11
   void SetTiming(const Timing& timing);
@@ -135,7 +135,7 @@ class VirtualBoard : public D2xx {
   std::string port_ = "1-1";
   bool attached_ = true;
   bool open_ = false;
-  bool pulled_ = false;  // unplugged while open
+  bool pulled_ = false;   // unplugged while open
   char handleToken_ = 0;  // its address is the handle
   std::optional<Clock::duration> readTimeout_;
   std::deque<InFlight> rx_;

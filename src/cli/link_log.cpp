@@ -52,8 +52,8 @@ FT_STATUS LoggingDriver::FT_OpenEx(const char* description, DWORD flags, FT_HAND
   std::snprintf(location, sizeof location, "location 0x%X",
                 static_cast<unsigned>(ft::LocationOfArgument(description)));
   const std::string board = flags == ft::OPEN_BY_LOCATION ? location
-                            : description == nullptr       ? "-"
-                                                           : description;
+                            : description == nullptr      ? "-"
+                                                          : description;
   if (status != ft::OK) {
     log_.Write(board, "FT_OpenEx returned " + StatusName(status));
   } else {

@@ -132,7 +132,8 @@ void FtdiLibrary::ForEachDevice(ftdi_context* context, const Visitor& visit) {
           serial[0] = '\0';
         }
         const auto id = static_cast<DWORD>(kFtdiVendor) << 16 | static_cast<DWORD>(product);
-        more = visit(node->dev, {id, serial.data(), description.data(), PortOf(node->dev), readable});
+        more =
+            visit(node->dev, {id, serial.data(), description.data(), PortOf(node->dev), readable});
       }
     }
     fn_->listFree(&list);

@@ -55,7 +55,7 @@ class FtdiLibrary : public D2xx {
     std::string serialNumber;
     std::string description;
     std::string port;  // "1-1.4"; empty when libusb cannot tell
-    bool readable;  // false: its strings could not be read, so it could not be opened either
+    bool readable;     // false: its strings could not be read, so it could not be opened either
   };
   // Calls visit for every attached FTDI device until it returns false.
   using Visitor = std::function<bool(libusb_device* device, const Listed& listed)>;
