@@ -10,7 +10,7 @@ SUDO       := $(if $(filter 0,$(shell id -u)),,sudo)
 WERROR     := $(if $(filter true 1 yes,$(CI)),ON,OFF)
 
 PACKAGES := g++ make cmake ninja-build pkg-config git qt6-base-dev libftdi1-dev \
-            libusb-1.0-0-dev libcli11-dev nlohmann-json3-dev \
+            libusb-1.0-0-dev libcli11-dev nlohmann-json3-dev libssl-dev \
             libgtest-dev libbenchmark-dev xvfb xauth \
             imagemagick python3 python3-xlib \
             dpkg-dev lintian file umockdev python3-gi gir1.2-umockdev-1.0 \
