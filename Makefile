@@ -24,8 +24,10 @@ TEST_ENV := QT_QPA_PLATFORM=offscreen \
             LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
 
 # Wine keeps its prefix (about 700 MB) inside the Windows tree, away from the user's own; its
-# offers to install Mono and Gecko have no place in a test run.
-WINE_ENV := WINEPREFIX=$(abspath $(WIN_BUILD))/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+# offers to install Mono and Gecko have no place in a test run, and neither has its menu builder,
+# which would copy the installer's Start-menu entries into the user's own desktop menus.
+WINE_ENV := WINEPREFIX=$(abspath $(WIN_BUILD))/wine WINEDEBUG=-all \
+            WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=d
 
 .PHONY: all deps build test test-normal test-asan test-windows windows demo demo-cli bench format \
         clean
@@ -84,11 +86,16 @@ windows: deps $(WIN_BUILD)/build.ninja
 #
 # The programs, installer and uninstaller are signed with a throw-away certificate made here, and
 # the end-to-end test checks each signature against it (a real certificate comes from the
-# environment: tools/sign_windows.sh).
+# environment: tools/sign_windows.sh). The run must leave the home folder as it found it: what
+# Wine could write there is listed before and after (names only, so other programs' writes to
+# files already there do not count).
 TEST_SIGN := $(abspath $(WIN_BUILD))/test-signing
 TEST_SIGN_ENV := QVX_SIGN_CERT=$(TEST_SIGN)/cert.pem QVX_SIGN_KEY=$(TEST_SIGN)/key.pem \
                  QVX_SIGN_PASS=throw-away QVX_SIGN_CA=$(TEST_SIGN)/cert.pem QVX_SIGN_PKCS12= \
                  QVX_SIGN_TIMESTAMP=
+HOME_WATCH := $(addprefix $(HOME)/,.config/menus .local/share/applications .local/share/icons \
+                .local/share/mime .wine Desktop)
+home-listing = find $(HOME_WATCH) 2>/dev/null | sort
 
 test-windows: deps $(WIN_BUILD)/build.ninja
 	rm -rf $(TEST_SIGN) && mkdir -p $(TEST_SIGN)
@@ -96,11 +103,15 @@ test-windows: deps $(WIN_BUILD)/build.ninja
 	  -addext extendedKeyUsage=codeSigning -addext keyUsage=critical,digitalSignature \
 	  -passout pass:throw-away -keyout $(TEST_SIGN)/key.pem -out $(TEST_SIGN)/cert.pem 2>/dev/null
 	env $(TEST_SIGN_ENV) $(MAKE) --no-print-directory windows
+	$(home-listing) > $(WIN_BUILD)/home-before.txt
 	mkdir -p $(WIN_BUILD)/wine
 	env -u DISPLAY $(WINE_ENV) wineserver -p </dev/null >/dev/null 2>&1
 	env -u DISPLAY $(WINE_ENV) wine wineboot </dev/null >/dev/null 2>&1
 	cd $(WIN_BUILD) && env -u DISPLAY -u WAYLAND_DISPLAY $(WINE_ENV) $(TEST_SIGN_ENV) ctest \
 	  --output-on-failure -j $(JOBS); status=$$?; env $(WINE_ENV) wineserver -k; exit $$status
+	@$(home-listing) | diff $(WIN_BUILD)/home-before.txt - \
+	  || { echo "test-windows: the Windows tests changed the home folder (above)"; exit 1; }
+	@echo "test-windows: home folder unchanged"
 
 # The program against the drop-in virtual board, at a pace a person can follow.
 demo: build
