@@ -87,15 +87,17 @@ windows: deps $(WIN_BUILD)/build.ninja
 # The programs, installer and uninstaller are signed with a throw-away certificate made here, and
 # the end-to-end test checks each signature against it (a real certificate comes from the
 # environment: tools/sign_windows.sh). The run must leave the home folder as it found it: what
-# Wine could write there is listed before and after (names only, so other programs' writes to
-# files already there do not count).
+# it could leave there, the entries of Wine's menu builder (which name the prefix they come from)
+# or a prefix of Wine's own, is listed before and after. Entries that other checkouts' Wine runs
+# write meanwhile name other prefixes, so they do not count.
 TEST_SIGN := $(abspath $(WIN_BUILD))/test-signing
 TEST_SIGN_ENV := QVX_SIGN_CERT=$(TEST_SIGN)/cert.pem QVX_SIGN_KEY=$(TEST_SIGN)/key.pem \
                  QVX_SIGN_PASS=throw-away QVX_SIGN_CA=$(TEST_SIGN)/cert.pem QVX_SIGN_PKCS12= \
                  QVX_SIGN_TIMESTAMP=
 HOME_WATCH := $(addprefix $(HOME)/,.config/menus .local/share/applications .local/share/icons \
-                .local/share/mime .wine Desktop)
-home-listing = find $(HOME_WATCH) 2>/dev/null | sort
+                .local/share/mime Desktop)
+home-listing = { grep -rlsF "$(abspath $(WIN_BUILD))/wine" $(HOME_WATCH); ls -d $(HOME)/.wine; } \
+               2>/dev/null | sort
 
 test-windows: deps $(WIN_BUILD)/build.ninja
 	rm -rf $(TEST_SIGN) && mkdir -p $(TEST_SIGN)
