@@ -6,7 +6,7 @@
 # Ok! and a close, with the board's flash checked; then, with no driver library, its box; last
 # the silent uninstall, which leaves neither folder, PATH entry nor registry key. The operator is
 # played from inside Wine (OPERATOR); X gives the screenshots, in SHOTS.
-#   end_to_end.py BUILD DROPIN_FOLDER OPERATOR PACK_TOOL FIRMWARE SHOTS
+#   end_to_end.py INSTALLER DROPIN_FOLDER OPERATOR PACK_TOOL FIRMWARE SHOTS
 
 import glob, os, subprocess, sys, tempfile, time
 
@@ -18,7 +18,7 @@ MAIN = "Quorvex Updater v1.2"
 ENVIRONMENT = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
 
 
-def run(build, dropin, operator, pack, firmware, shots, x, work):
+def run(installer, dropin, operator, pack, firmware, shots, x, work):
     at = lambda path: "Z:" + path.replace("/", "\\")  # a Unix path as Wine's programs name it
     wine = lambda *args: subprocess.run(["wine", *args], env=x.env, check=True, timeout=TIMEOUT)
     operate = lambda title, kind, text, act="": wine(operator, title, kind, text, act)
@@ -30,8 +30,6 @@ def run(build, dropin, operator, pack, firmware, shots, x, work):
     def ends(process, status, what):
         assert process.wait(timeout=TIMEOUT) == status, "%s did not end with %d" % (what, status)
 
-    subprocess.run(["cpack", "-G", "NSIS", "-B", work], cwd=build, check=True, capture_output=True)
-    installer = glob.glob(os.path.join(work, "quorvex-updater-*-win64.exe"))[0]
     folder = os.path.join(work, "installed")
     wine(installer, "/S", "/D=" + at(folder))  # silent, into that folder
     program = os.path.join(folder, "quorvex-updater.exe")
