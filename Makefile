@@ -15,7 +15,7 @@ PACKAGES := g++ make cmake ninja-build pkg-config git qt6-base-dev libftdi1-dev 
             imagemagick python3 python3-xlib \
             dpkg-dev lintian file umockdev python3-gi gir1.2-umockdev-1.0 \
             g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64 \
-            nsis
+            nsis osslsigncode openssl appstream desktop-file-utils librsvg2-bin
 
 # Sanitizer reports end the run; leaks count as reports.
 TEST_ENV := QT_QPA_PLATFORM=offscreen \
@@ -24,8 +24,10 @@ TEST_ENV := QT_QPA_PLATFORM=offscreen \
             LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
 
 # Wine keeps its prefix (about 700 MB) inside the Windows tree, away from the user's own; its
-# offers to install Mono and Gecko have no place in a test run.
-WINE_ENV := WINEPREFIX=$(abspath $(WIN_BUILD))/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+# offers to install Mono and Gecko have no place in a test run, and neither has its menu builder,
+# which would copy the installer's Start-menu entries into the user's own desktop menus.
+WINE_ENV := WINEPREFIX=$(abspath $(WIN_BUILD))/wine WINEDEBUG=-all \
+            WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=d
 
 .PHONY: all deps build test test-normal test-asan test-windows windows demo demo-cli bench format \
         clean
@@ -81,12 +83,37 @@ windows: deps $(WIN_BUILD)/build.ninja
 # for every process that holds a test's output, and Wine's session processes (wineserver and
 # its services) inherit it from whatever starts them: so the session starts before the tests and
 # ends after them.
-test-windows: windows
+#
+# The programs, installer and uninstaller are signed with a throw-away certificate made here, and
+# the end-to-end test checks each signature against it (a real certificate comes from the
+# environment: tools/sign_windows.sh). The run must leave the home folder as it found it: what
+# it could leave there, the entries of Wine's menu builder (which name the prefix they come from)
+# or a prefix of Wine's own, is listed before and after. Entries that other checkouts' Wine runs
+# write meanwhile name other prefixes, so they do not count.
+TEST_SIGN := $(abspath $(WIN_BUILD))/test-signing
+TEST_SIGN_ENV := QVX_SIGN_CERT=$(TEST_SIGN)/cert.pem QVX_SIGN_KEY=$(TEST_SIGN)/key.pem \
+                 QVX_SIGN_PASS=throw-away QVX_SIGN_CA=$(TEST_SIGN)/cert.pem QVX_SIGN_PKCS12= \
+                 QVX_SIGN_TIMESTAMP=
+HOME_WATCH := $(addprefix $(HOME)/,.config/menus .local/share/applications .local/share/icons \
+                .local/share/mime Desktop)
+home-listing = { grep -rlsF "$(abspath $(WIN_BUILD))/wine" $(HOME_WATCH); ls -d $(HOME)/.wine; } \
+               2>/dev/null | sort
+
+test-windows: deps $(WIN_BUILD)/build.ninja
+	rm -rf $(TEST_SIGN) && mkdir -p $(TEST_SIGN)
+	openssl req -x509 -newkey rsa:2048 -sha256 -days 30 -subj "/CN=Quorvex Updater test signing" \
+	  -addext extendedKeyUsage=codeSigning -addext keyUsage=critical,digitalSignature \
+	  -passout pass:throw-away -keyout $(TEST_SIGN)/key.pem -out $(TEST_SIGN)/cert.pem 2>/dev/null
+	env $(TEST_SIGN_ENV) $(MAKE) --no-print-directory windows
+	$(home-listing) > $(WIN_BUILD)/home-before.txt
 	mkdir -p $(WIN_BUILD)/wine
 	env -u DISPLAY $(WINE_ENV) wineserver -p </dev/null >/dev/null 2>&1
 	env -u DISPLAY $(WINE_ENV) wine wineboot </dev/null >/dev/null 2>&1
-	cd $(WIN_BUILD) && env -u DISPLAY -u WAYLAND_DISPLAY $(WINE_ENV) ctest --output-on-failure \
-	  -j $(JOBS); status=$$?; env $(WINE_ENV) wineserver -k; exit $$status
+	cd $(WIN_BUILD) && env -u DISPLAY -u WAYLAND_DISPLAY $(WINE_ENV) $(TEST_SIGN_ENV) ctest \
+	  --output-on-failure -j $(JOBS); status=$$?; env $(WINE_ENV) wineserver -k; exit $$status
+	@$(home-listing) | diff $(WIN_BUILD)/home-before.txt - \
+	  || { echo "test-windows: the Windows tests changed the home folder (above)"; exit 1; }
+	@echo "test-windows: home folder unchanged"
 
 # The program against the drop-in virtual board, at a pace a person can follow.
 demo: build
@@ -143,7 +170,7 @@ package: deps $(PACKAGE_BUILD)/build.ninja
 	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
 	rm -f $(PACKAGE_BUILD)/*.deb
 	cd $(PACKAGE_BUILD) && cpack
-	lintian --fail-on error $(PACKAGE_BUILD)/*.deb
+	lintian --fail-on error,warning $(PACKAGE_BUILD)/*.deb
 
 # --- Hardening: fuzzing, static analysis, coverage, memcheck ---------------------------------
 

@@ -17,6 +17,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 set(CMAKE_SHARED_LINKER_FLAGS_INIT -static)
 
-# Tests and test discovery run the programs under Wine.
+# Tests and test discovery run the programs under Wine, in the build tree's own prefix and without
+# Wine's menu builder, which would copy the installer's Start-menu entries into the user's desktop
+# menus (the Makefile's test-windows sets the same). Tests that start Wine themselves get these
+# too (QVX_WINE_ENV).
 find_program(QVX_WINE wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${QVX_WINE})
+find_program(QVX_ENV env REQUIRED)
+set(QVX_WINE_ENV WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=d)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${QVX_ENV} ${QVX_WINE_ENV} ${QVX_WINE})

@@ -1,36 +1,34 @@
 #!/usr/bin/env python3
-# The Debian package of a build, built and unpacked into WORK/root, and what it holds.
+# The Debian packages of a build, built and unpacked together into WORK/root, and what each holds.
 #   package_test.py WORK CPACK BUILD
 
-import os, shutil, subprocess, sys
+import glob, os, shutil, subprocess, sys
 
-PROGRAM = "usr/bin/quorvex-updater"
-FILES = ["usr/bin/quorvex", PROGRAM, "usr/lib/udev/rules.d/70-quorvex-updater.rules",
-         "usr/share/applications/quorvex-updater.desktop",
-         "usr/share/bash-completion/completions/quorvex",
-         "usr/share/doc/quorvex-updater/README.md", "usr/share/doc/quorvex-updater/changelog.gz",
-         "usr/share/doc/quorvex-updater/copyright",
-         "usr/share/icons/hicolor/16x16/apps/quorvex-updater.png",
-         "usr/share/icons/hicolor/32x32/apps/quorvex-updater.png",
-         "usr/share/man/man1/quorvex-updater.1.gz", "usr/share/man/man1/quorvex.1.gz"]
+FILES = {  # besides changelog.gz and copyright in usr/share/doc/<package>
+    "quorvex": ["usr/bin/quorvex", "usr/lib/udev/rules.d/70-quorvex-updater.rules",
+                "usr/share/bash-completion/completions/quorvex", "usr/share/doc/quorvex/README.md",
+                "usr/share/man/man1/quorvex.1.gz"],
+    "quorvex-updater": ["usr/bin/quorvex-updater", "usr/share/man/man1/quorvex-updater.1.gz",
+                        "usr/share/applications/invalid.quorvex.Updater.desktop",
+                        "usr/share/metainfo/invalid.quorvex.Updater.metainfo.xml"] +
+    ["usr/share/icons/hicolor/%s/apps/quorvex-updater.%s" % icon for icon in [("scalable", "svg")]
+     + [("%dx%d" % (size, size), "png") for size in (16, 32, 48, 64, 128, 256)]],
+}
 
 
-def output(*command):
-    return subprocess.run(command, check=True, capture_output=True, text=True).stdout
+output = lambda *command: subprocess.run(command, check=True, capture_output=True, text=True).stdout
 
 
 def contents(work, cpack, build):
     shutil.rmtree(work, ignore_errors=True)
     output(cpack, "--config", os.path.join(build, "CPackConfig.cmake"), "-B", work)
-    deb = os.path.join(work, next(name for name in os.listdir(work) if name.endswith(".deb")))
-    output("dpkg-deb", "-x", deb, os.path.join(work, "root"))
-    found = sorted(os.path.relpath(os.path.join(folder, name), os.path.join(work, "root"))
-                   for folder, _, names in os.walk(os.path.join(work, "root")) for name in names)
-    assert found == FILES, "the package holds %s, not %s" % (found, FILES)
-    # Qt comes from the program's libraries; libftdi1, loaded at run time, must be named.
-    depends = {entry.split()[0] for entry in output("dpkg-deb", "-f", deb, "Depends").split(",")}
-    assert {"libqt6widgets6", "libftdi1-2"} <= depends, "Depends lacks Qt or libftdi1"
-    assert "PATH" not in output("readelf", "-d", os.path.join(work, "root", PROGRAM)), \
+    for name, files in FILES.items():
+        deb = glob.glob(os.path.join(work, name + "_*.deb"))[0]
+        found = sorted(line[2:] for line in output("dpkg-deb", "-X", deb, os.path.join(
+            work, "root")).splitlines() if not line.endswith("/"))
+        files += ["usr/share/doc/%s/%s" % (name, doc) for doc in ("changelog.gz", "copyright")]
+        assert found == sorted(files), "%s holds %s, not %s" % (name, found, sorted(files))
+    assert "PATH" not in output("readelf", "-d", os.path.join(work, "root/usr/bin/quorvex-updater")), \
         "the program carries a library search path into the build tree"
 
 

@@ -1,36 +1,45 @@
 #!/usr/bin/env python3
 # The Windows programs under Wine on a private X server: installed silently from their
-# installer; the command line finds the drop-in board; the window, against it, Find Device, Flash
-# Device, "Flash Complete!", a second start refused, Ok! and a close, with the board's flash
-# checked; then, with no driver library, its box; a link lost on Find Device; an update that
-# fails, and a close in the middle of an update. The operator is played from inside Wine
-# (OPERATOR); X gives the screenshots, in SHOTS.
-#   end_to_end.py BUILD DROPIN_FOLDER OPERATOR PACK_TOOL FIRMWARE SHOTS
+# installer, which puts its folder on the system PATH (and, when make test-windows signs them,
+# every signature checked); the command line, found through that PATH, finds the drop-in board;
+# the window, against it, Find Device, Flash Device, "Flash Complete!", a second start refused,
+# Ok! and a close, with the board's flash checked; then, with no driver library, its box; a link
+# lost on Find Device; an update that fails, and a close in the middle of an update; last the
+# silent uninstall, which leaves neither folder, PATH entry nor registry key. The operator is
+# played from inside Wine (OPERATOR); X gives the screenshots, in SHOTS.
+#   end_to_end.py INSTALLER DROPIN_FOLDER OPERATOR PACK_TOOL FIRMWARE SHOTS
 
 import glob, os, subprocess, sys, tempfile, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from flash_check import check_flash  # noqa: E402
-from xserver import TIMEOUT, XServer  # noqa: E402
+from xserver import TIMEOUT, XServer, wait_for  # noqa: E402
 
 MAIN = "Quorvex Updater v1.2"
 STEP3_VERIFY = ("Step 3 - Device verify error!  Data is corrupted!  ** DO NOT POWER OFF BOARD!! **"
                 "  Re-try update!")
+ENVIRONMENT = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
 
 
-def run(build, dropin, operator, pack, firmware, shots, x, work):
+def run(installer, dropin, operator, pack, firmware, shots, x, work):
     at = lambda path: "Z:" + path.replace("/", "\\")  # a Unix path as Wine's programs name it
     wine = lambda *args: subprocess.run(["wine", *args], env=x.env, check=True, timeout=TIMEOUT)
     operate = lambda title, kind, text, act="": wine(operator, title, kind, text, act)
     shot = lambda name: x.screenshot(os.path.join(shots, name + ".png"))
+    reg = lambda key, *args: subprocess.run(["wine", "reg", "query", key, *args], env=x.env,
+                                            capture_output=True, text=True, timeout=TIMEOUT)
+    path = lambda: [entry.strip() for entry in reg(ENVIRONMENT, "/v", "Path").stdout.split(";")]
 
     def ends(process, status, what):
         assert process.wait(timeout=TIMEOUT) == status, "%s did not end with %d" % (what, status)
 
-    subprocess.run(["cpack", "-G", "NSIS", "-B", work], cwd=build, check=True, capture_output=True)
-    installer = glob.glob(os.path.join(work, "quorvex-updater-*-win64.exe"))[0]
-    wine(installer, "/S", "/D=" + at(work + "/installed"))  # silent, into that folder
-    program = os.path.join(work, "installed", "quorvex-updater.exe")
+    folder = os.path.join(work, "installed")
+    wine(installer, "/S", "/D=" + at(folder))  # silent, into that folder
+    program = os.path.join(folder, "quorvex-updater.exe")
+    assert path()[-1] == at(folder), "the installer did not add its folder to the system PATH"
+    for signed in glob.glob(folder + "/*.exe") + [installer] if "QVX_SIGN_CA" in os.environ else []:
+        subprocess.run(["osslsigncode", "verify", "-CAfile", os.environ["QVX_SIGN_CA"], "-in",
+                        signed], check=True, stdout=subprocess.DEVNULL)
     # One Wine desktop with frames and title bars, as large as the X screen, for both programs.
     for key, name, value in (("Explorer\\Desktops", "qvx", "640x480"),
                              ("AppDefaults\\quorvex-updater.exe\\Explorer", "Desktop", "qvx"),
@@ -43,9 +52,9 @@ def run(build, dropin, operator, pack, firmware, shots, x, work):
                          text=True, timeout=TIMEOUT)
     assert bad.returncode == 2 and bad.stderr.endswith("\\flash.bin: no such file\n"), bad
     board = dict(x.env, WINEPATH=at(dropin), QVX_BOARD_TIMING="demo", QVX_BOARD_FLASH_OUT=at(dump))
-    # The installed command line runs and finds the board.
-    subprocess.run(["wine", os.path.join(work, "installed", "quorvex.exe"), "list"], env=board,
-                   check=True, timeout=TIMEOUT, stdout=subprocess.DEVNULL)
+    # The installed command line, by name alone, runs and finds the board.
+    subprocess.run(["wine", "cmd", "/c", "quorvex", "list"], env=board, check=True,
+                   timeout=TIMEOUT, stdout=subprocess.DEVNULL)
     process = subprocess.Popen(["wine", program], env=board)
     for kind, text, state in (("Button", "Find Device", "1-start"),
                               ("Button", "Flash Device", "2-found"),
@@ -96,6 +105,12 @@ def run(build, dropin, operator, pack, firmware, shots, x, work):
     operate(MAIN, "msctls_progress32", "", "close")
     ends(process, 0, "the program closed in the middle of an update")
     assert os.path.exists(dump), "a close in the middle of an update left the link open"
+
+    # The uninstaller hands over to a copy of itself and returns; the vendor's key goes last.
+    wine(os.path.join(folder, "Uninstall.exe"), "/S")
+    wait_for("the uninstaller to remove the folder and the registry key", lambda: not os.path.exists(
+        folder) and reg("HKLM\\Software\\Quorvex").returncode != 0)
+    assert at(folder) not in path(), "the uninstaller left its folder on the system PATH"
 
 
 if __name__ == "__main__":

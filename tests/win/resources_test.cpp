@@ -29,15 +29,24 @@ TEST(WindowsResources, ReadBackThroughThePlatformsCalls) {
   EXPECT_EQ(LookupIconIdFromDirectoryEx(group, TRUE, 32, 32, 0), 30001);
   EXPECT_EQ(LookupIconIdFromDirectoryEx(group, TRUE, 16, 16, 0), 30002);
 
+  // The version blocks Explorer's file properties show: the command line's, and the window's,
+  // which this test carries.
   wchar_t path[MAX_PATH];
   GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::vector<char> block(GetFileVersionInfoSizeW(path, nullptr));
-  wchar_t* text = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(GetFileVersionInfoW(path, 0, static_cast<DWORD>(block.size()), block.data()) &&
-              VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\FileVersion",
-                             reinterpret_cast<void**>(&text), &length));
-  EXPECT_STREQ(text, L"1.02.0003");
+  for (const auto& [program, name, value] :
+       {std::tuple{QVX_COMMAND_LINE, L"FileVersion", L"1.02.0003"},
+        {QVX_COMMAND_LINE, L"ProductName", L"Quorvex Updater"},
+        {QVX_COMMAND_LINE, L"OriginalFilename", L"quorvex.exe"},
+        {path, L"FileVersion", L"1.02.0003"}}) {
+    std::vector<char> block(GetFileVersionInfoSizeW(program, nullptr));
+    wchar_t* text = nullptr;
+    UINT length = 0;
+    const std::wstring key = L"\\StringFileInfo\\040904B0\\" + std::wstring(name);
+    ASSERT_TRUE(GetFileVersionInfoW(program, 0, static_cast<DWORD>(block.size()), block.data()) &&
+                VerQueryValueW(block.data(), key.c_str(), reinterpret_cast<void**>(&text), &length))
+        << program << " " << name;
+    EXPECT_STREQ(text, value) << program;
+  }
 }
 
 }  // namespace
