@@ -62,7 +62,7 @@ void QVXModule::PutText(std::array<std::uint8_t, kTextBufferSize>& buffer, std::
 // --- Link ---------------------------------------------------------------------------------
 
 std::int32_t QVXModule::Noted(std::string_view call, FT_STATUS status) {
-  if (status != ft::OK) LastFailedCall = FailedCall{call, status};
+  if (status != ft::OK) LastFailedCall = FailedCall{call, status, {}};
   return AsStatus(status);
 }
 
@@ -151,7 +151,7 @@ void QVXModule::ExactRead(std::uint8_t* target) {
       LastFailedCall = FailedCall{"FT_Read", status, kNothingRead};
     } else {
       ReadTotal += BytesRead;
-      if (status != ft::OK) LastFailedCall = FailedCall{"FT_Read", status};
+      if (status != ft::OK) LastFailedCall = FailedCall{"FT_Read", status, {}};
     }
   } while (ReadTotal != ReadLength && !ReadTimedOut && !ReadFailed);
 }

@@ -15,7 +15,7 @@ namespace qvx {
 struct FailedCall {
   std::string_view call;      // "FT_Write"
   FT_STATUS status = ft::OK;  // the driver's own status
-  std::string_view how;       // when the status alone does not say it: "and no bytes ..."
+  std::string_view how = {};  // when the status alone does not say it: "and no bytes ..."
 
   // "FT_Write returned FT_IO_ERROR", "FT_Read returned FT_OK and no bytes within the read
   // timeout".

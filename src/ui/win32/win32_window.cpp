@@ -99,7 +99,8 @@ void Win32Window::CreateControls() {
       case Control::Picture1: {
         // The logo at the top-left corner inside a 2-pixel sunken border; the control loads the
         // bitmap that its text "#<id>" names from the program's resources.
-        const std::string logo = "#" + std::to_string(QVX_LOGO_BITMAP);
+        // Appended, not concatenated: GCC 12 sees an overlap in operator+ that is not there.
+        const std::string logo = std::string("#").append(std::to_string(QVX_LOGO_BITMAP));
         control = Picture1 =
             CreateControl(WC_STATICW, logo, SS_BITMAP, WS_EX_CLIENTEDGE, c.rect, 0);
         // Taking the bitmap shrank the control to it, border and all; the box keeps its size.
