@@ -110,11 +110,12 @@ TEST_F(Cli, FourBoardsOneWithAPersistentFault) {
   rack_.Board(2).CorruptReadBack(2 * 0x2400 + 6, /*persistent=*/true);
   terminal_ = true;
   ASSERT_EQ(Run({"flash", "--all", "--json", "--log", Path("log")}), 1);
-  // The last frame, drawn over the one before.
+  // The last frame, drawn over the one before; frames in the middle say what time is left.
   EXPECT_NE(
       err_.str().rfind("\x1b[4FQVX00001  ok           [########################] 100%   124/124 "
                        "KiB\x1b[K\nQVX00002  ok"),
       std::string::npos);
+  EXPECT_NE(err_.str().find(" left\x1b[K\n"), std::string::npos);
   const auto json = nlohmann::json::parse(out_.str());
   EXPECT_EQ(json["status"], 1);
   EXPECT_EQ(json["image"], "1.6");
