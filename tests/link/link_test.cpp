@@ -190,6 +190,11 @@ TEST(Commands, AFailedWriteStopsBeforeTheDataPhaseAndAShortOneIsAFailure) {
   l.link.WriteLength = 2048;
   l.link.SendBlock();
   EXPECT_EQ(l.link.FtStatus, kIoError);
+  EXPECT_EQ(l.link.LastFailedCall->Text(),
+            "FT_Write returned FT_OK but took fewer bytes than it was given");
+  // The vendor's names for its statuses; one it does not document keeps its number.
+  EXPECT_EQ(std::make_pair(StatusName(19), StatusName(20)),
+            std::make_pair(std::string("FT_DEVICE_LIST_NOT_READY"), std::string("status 20")));
 }
 
 TEST(Commands, OutOfRangeParametersAreRefusedWithoutADriverCall) {
