@@ -25,6 +25,7 @@ TEST(QtWindow, ShowsTheFormsStatesAndForwardsClicksAndCloses) {
   window.Form().Form_Load();
   ASSERT_TRUE(window.isVisible());
   EXPECT_FALSE(window.windowIcon().isNull());
+  EXPECT_FALSE(window.Picture1->pixmap().isNull());
   ButtonOf(window, Button::FindDevice)->click();
   EXPECT_EQ(window.DeviceName->text(), "Quorvex - Hardware v2.1");
   int barSeen = 0;  // the bar as the event loop sees it while the flash runs
