@@ -162,8 +162,8 @@ TEST(CheckDevice, EachFailureShowsItsBoxAndEndsWhereItShould) {
   }
 }
 
-// Both windows take --image FILE before the toolkit's own arguments; a wrong one ends the program
-// with status 2 and one line, before any board is touched.
+// Both windows take --image FILE, answer --help and --version, and pass the toolkit's options
+// through; anything else ends the program with status 2 and the usage, before any board.
 TEST(Startup, TakesAFirmwareFileOrRefusesItWithStatusTwo) {
   const auto dir = std::filesystem::temp_directory_path();
   const std::string good = (dir / "qvx-startup-good.bin").string();
@@ -171,6 +171,8 @@ TEST(Startup, TakesAFirmwareFileOrRefusesItWithStatusTwo) {
   std::ofstream(good, std::ios::binary)
       .write(reinterpret_cast<const char*>(TestImage().data()),
              static_cast<std::streamsize>(TestImage().size()));
+  const ToolkitOption toolkit[] = {{"-platform", true}, {"-style=", false}, {"-reverse", false}};
+  const std::string usage = "\nUsage: quorvex-updater [--image FILE] [--help] [--version]";
   struct Case {
     std::vector<std::string> arguments;
     std::optional<int> status;
@@ -178,12 +180,17 @@ TEST(Startup, TakesAFirmwareFileOrRefusesItWithStatusTwo) {
   };
   const Case cases[] = {
       {{}, std::nullopt, ""},
-      {{"-platform", "offscreen", "--image", good}, std::nullopt, ""},
+      {{"--platform", "offscreen", "-style=fusion", "-reverse", "--image", good}, std::nullopt, ""},
       {{"--image"}, 2, "quorvex-updater: --image needs a FILE"},
       {{"--image", missing}, 2, "quorvex-updater: " + missing + ": no such file"},
+      {{"-reverse", "--version", "--bogus"}, 0, "quorvex-updater " QVX_VERSION},
+      {{"--bogus", "--version"}, 2, "quorvex-updater: unknown option: --bogus" + usage},
+      {{"-style", "fusion"}, 2, "quorvex-updater: unknown option: -style" + usage},
+      {{"firmware.bin"}, 2, "quorvex-updater: unexpected argument: firmware.bin" + usage},
+      {{"-reverse", "-platform"}, 2, "quorvex-updater: -platform needs a value"},
   };
   for (const Case& c : cases) {
-    const Startup startup = ParseStartup(c.arguments, LoaderOf(std::nullopt));
+    const Startup startup = ParseStartup(c.arguments, LoaderOf(std::nullopt), toolkit);
     EXPECT_EQ(startup.exitStatus, c.status);
     EXPECT_EQ(startup.message, c.message);
     if (c.status) continue;
@@ -192,6 +199,10 @@ TEST(Startup, TakesAFirmwareFileOrRefusesItWithStatusTwo) {
     EXPECT_EQ(image.LoadFirmwareImage().has_value(), c.arguments.empty());  // none embedded here
   }
   std::filesystem::remove(good);
+  const Startup help = ParseStartup({"--help", "--bogus"}, LoaderOf(std::nullopt), toolkit);
+  EXPECT_EQ(help.exitStatus, 0);
+  EXPECT_TRUE(help.message.starts_with(usage.substr(1) + "\n")) << help.message;
+  EXPECT_TRUE(help.message.ends_with("it:\n  -platform -style= -reverse")) << help.message;
 }
 
 // The bar runs 0, 0, then every block's number up to 54 of 55; a failure shows its one box and

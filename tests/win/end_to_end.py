@@ -9,7 +9,7 @@
 # played from inside Wine (OPERATOR); X gives the screenshots, in SHOTS.
 #   end_to_end.py INSTALLER DROPIN_FOLDER OPERATOR PACK_TOOL FIRMWARE SHOTS
 
-import glob, os, subprocess, sys, tempfile, time
+import glob, os, re, subprocess, sys, tempfile, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from flash_check import check_flash  # noqa: E402
@@ -47,10 +47,17 @@ def run(installer, dropin, operator, pack, firmware, shots, x, work):
         wine("reg", "add", "HKCU\\Software\\Wine\\" + key, "/v", name, "/d", value, "/f")
 
     dump = os.path.join(work, "flash.bin")
-    # A missing --image file ends the window program before any board, as on Linux.
-    bad = subprocess.run(["wine", program, "--image", at(dump)], env=x.env, capture_output=True,
-                         text=True, timeout=TIMEOUT)
-    assert bad.returncode == 2 and bad.stderr.endswith("\\flash.bin: no such file\n"), bad
+    # As on Linux: --help and --version answered on standard output; a missing --image file and an
+    # unknown option refused on standard error, before any board.
+    for arguments, status, said in (
+            (["--help"], 0, r"Usage: quorvex-updater .*"),
+            (["--version"], 0, r"quorvex-updater \d+(\.\d+){3}\n"),
+            (["--image", at(dump)], 2, r"quorvex-updater: .*\\flash\.bin: no such file\n"),
+            (["--bogus"], 2, r"quorvex-updater: unknown option: --bogus\nUsage: .*")):
+        done = subprocess.run(["wine", program, *arguments], env=x.env, capture_output=True,
+                              text=True, timeout=TIMEOUT)
+        text = done.stderr if status else done.stdout
+        assert done.returncode == status and re.fullmatch(said, text, re.S), done
     board = dict(x.env, WINEPATH=at(dropin), QVX_BOARD_TIMING="demo", QVX_BOARD_FLASH_OUT=at(dump))
     # The installed command line, by name alone, runs and finds the board.
     subprocess.run(["wine", "cmd", "/c", "quorvex", "list"], env=board, check=True,
