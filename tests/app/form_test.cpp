@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/form_layout.h"
 #include "app/startup.h"
 #include "support/fixtures.h"
 
@@ -203,6 +204,15 @@ TEST(Startup, TakesAFirmwareFileOrRefusesItWithStatusTwo) {
   EXPECT_EQ(help.exitStatus, 0);
   EXPECT_TRUE(help.message.starts_with(usage.substr(1) + "\n")) << help.message;
   EXPECT_TRUE(help.message.ends_with("it:\n  -platform -style= -reverse")) << help.message;
+}
+
+// Whole factors scale exactly, others round to the nearest pixel; the table's static checks hold
+// at every usual DPI.
+TEST(Layout, ScalesTheTableByTheDpi) {
+  const Rect find = RectOf(Control::FindDevice);
+  EXPECT_EQ(Scaled(find, 96), find);
+  EXPECT_EQ(Scaled(find, 144), (Rect{161, 324, 183, 50}));
+  EXPECT_EQ(Scaled(find, 192), (Rect{214, 432, 244, 66}));
 }
 
 // The bar runs 0, 0, then every block's number up to 54 of 55; a failure shows its one box and

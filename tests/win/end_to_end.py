@@ -4,9 +4,10 @@
 # every signature checked); the command line, found through that PATH, finds the drop-in board;
 # the window, against it, Find Device, Flash Device, "Flash Complete!", a second start refused,
 # Ok! and a close, with the board's flash checked; then, with no driver library, its box; a link
-# lost on Find Device; an update that fails, and a close in the middle of an update; last the
-# silent uninstall, which leaves neither folder, PATH entry nor registry key. The operator is
-# played from inside Wine (OPERATOR); X gives the screenshots, in SHOTS.
+# lost on Find Device; an update that fails, and a close in the middle of an update; the window at
+# 96, 144 and 192 dpi; last the silent uninstall, which leaves neither folder, PATH entry nor
+# registry key. The operator is played from inside Wine (OPERATOR); X gives the screenshots, in
+# SHOTS.
 #   end_to_end.py INSTALLER DROPIN_FOLDER OPERATOR PACK_TOOL FIRMWARE SHOTS
 
 import glob, os, re, subprocess, sys, tempfile, time
@@ -18,6 +19,7 @@ from xserver import TIMEOUT, XServer, wait_for  # noqa: E402
 MAIN = "Quorvex Updater v1.2"
 STEP3_VERIFY = ("Step 3 - Device verify error!  Data is corrupted!  ** DO NOT POWER OFF BOARD!! **"
                 "  Re-try update!")
+SCREEN = "1024x768"  # room for the window at 192 dpi
 ENVIRONMENT = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
 
 
@@ -29,6 +31,9 @@ def run(installer, dropin, operator, pack, firmware, shots, x, work):
     reg = lambda key, *args: subprocess.run(["wine", "reg", "query", key, *args], env=x.env,
                                             capture_output=True, text=True, timeout=TIMEOUT)
     path = lambda: [entry.strip() for entry in reg(ENVIRONMENT, "/v", "Path").stdout.split(";")]
+    # The DPI Wine gives each program as it starts.
+    set_dpi = lambda dpi: wine("reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels",
+                               "/t", "REG_DWORD", "/d", str(dpi), "/f")
 
     def ends(process, status, what):
         assert process.wait(timeout=TIMEOUT) == status, "%s did not end with %d" % (what, status)
@@ -41,7 +46,8 @@ def run(installer, dropin, operator, pack, firmware, shots, x, work):
         subprocess.run(["osslsigncode", "verify", "-CAfile", os.environ["QVX_SIGN_CA"], "-in",
                         signed], check=True, stdout=subprocess.DEVNULL)
     # One Wine desktop with frames and title bars, as large as the X screen, for both programs.
-    for key, name, value in (("Explorer\\Desktops", "qvx", "640x480"),
+    set_dpi(96)
+    for key, name, value in (("Explorer\\Desktops", "qvx", SCREEN),
                              ("AppDefaults\\quorvex-updater.exe\\Explorer", "Desktop", "qvx"),
                              ("AppDefaults\\qvx-operator.exe\\Explorer", "Desktop", "qvx")):
         wine("reg", "add", "HKCU\\Software\\Wine\\" + key, "/v", name, "/d", value, "/f")
@@ -113,6 +119,18 @@ def run(installer, dropin, operator, pack, firmware, shots, x, work):
     ends(process, 0, "the program closed in the middle of an update")
     assert os.path.exists(dump), "a close in the middle of an update left the link open"
 
+    # Found, with its longest texts, at each scale: whole texts and whole buttons, to look at.
+    for dpi in (96, 144, 192):
+        set_dpi(dpi)
+        process = subprocess.Popen(["wine", program], env=board)
+        operate(MAIN, "Button", "Find Device", "click")
+        operate(MAIN, "Button", "Abort Flash")
+        time.sleep(0.5)  # the labels' new texts drawn
+        shot("dpi-%d" % dpi)
+        operate(MAIN, "Button", "Abort Flash", "close")
+        ends(process, 0, "the program at %d dpi" % dpi)
+    set_dpi(96)
+
     # The uninstaller hands over to a copy of itself and returns; the vendor's key goes last.
     wine(os.path.join(folder, "Uninstall.exe"), "/S")
     wait_for("the uninstaller to remove the folder and the registry key", lambda: not os.path.exists(
@@ -122,6 +140,6 @@ def run(installer, dropin, operator, pack, firmware, shots, x, work):
 
 if __name__ == "__main__":
     os.makedirs(sys.argv[6], exist_ok=True)
-    with tempfile.TemporaryDirectory() as work, XServer() as x:
+    with tempfile.TemporaryDirectory() as work, XServer(SCREEN) as x:
         run(*sys.argv[1:7], x, work)
     print("passed")

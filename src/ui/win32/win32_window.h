@@ -50,6 +50,8 @@ class Win32Window : public FormView {
   HWND CreateControl(const wchar_t* type, std::string_view text, DWORD style, DWORD extendedStyle,
                      const Rect& rect, int id);
   void AddProgressTip();
+  // Places the controls and sets their font for the window's DPI.
+  void ApplyDpi(int dpi);
   void Dispatch(MSG& message);
 
   HINSTANCE instance_;
@@ -61,6 +63,10 @@ class Win32Window : public FormView {
   HWND Picture1 = nullptr;
   HWND StatusText = nullptr;
   HWND DeviceName = nullptr;
+  std::array<HWND, kControlCount> controls_{};  // the same, by Control
+
+  HFONT font_ = nullptr;        // the system's message font at the window's DPI
+  HBRUSH logoPlate_ = nullptr;  // the logo's own background colour, around it in its frame
 
   InstanceMutex instanceMutex_;
   bool closed_ = false;
