@@ -14,11 +14,12 @@ namespace qvx::test {
 namespace {
 
 using B = Button;
-const Shown kStart{{true, false, false, false}, false, "", ""};
+// The focus goes to the first button shown in the tab order: Abort Flash before Flash Device.
+const Shown kStart{{true, false, false, false}, false, "", "", B::FindDevice};
 const std::string kHardware = "Quorvex - Hardware v2.1";
-const Shown kFound{
-    {false, true, true, false}, false, "Firmware: v1.1  -  Upgrading to: v1.6", kHardware};
-const Shown kComplete{{false, false, false, true}, false, "Flash Complete!", kHardware};
+const std::string kFirmware = "Firmware: v1.1  -  Upgrading to: v1.6";
+const Shown kFound{{false, true, true, false}, false, kFirmware, kHardware, B::AbortFlash};
+const Shown kComplete{{false, false, false, true}, false, "Flash Complete!", kHardware, B::Ok};
 
 TEST(FormLoad, EveryFailedCheckShowsOnlyItsBoxAndEndsTheProgram) {
   struct Case {
@@ -103,7 +104,7 @@ TEST(Commands, EveryTransitionEndsInItsStateAndResetsKeepTheLinkOpen) {
   rig.Click(B::FlashDevice);
   ASSERT_FALSE(during.empty());
   for (const Shown& s : during) {
-    EXPECT_EQ(s, (Shown{{false, false, false, false}, true, "Flashing device...", kHardware}));
+    EXPECT_EQ(s, (Shown{{false, false, false, false}, true, "Flashing device...", kHardware, {}}));
   }
 }
 
@@ -125,7 +126,8 @@ TEST(CheckDevice, ShowsTheVersionsAsTheBoardAndTheImageGiveThem) {
     rig.form.Form_Load();
     if (c.after) c.after(rig.board);
     rig.Click(B::FindDevice);
-    EXPECT_EQ(rig.view.shown, (Shown{{false, true, true, false}, false, c.status, c.device}));
+    EXPECT_EQ(rig.view.shown,
+              (Shown{{false, true, true, false}, false, c.status, c.device, B::AbortFlash}));
   }
 }
 

@@ -27,6 +27,7 @@ TEST(QtWindow, ShowsTheFormsStatesAndForwardsClicksAndCloses) {
   EXPECT_FALSE(window.windowIcon().isNull());
   ButtonOf(window, Button::FindDevice)->click();
   EXPECT_EQ(window.DeviceName->text(), "Quorvex - Hardware v2.1");
+  EXPECT_EQ(window.focusWidget(), ButtonOf(window, Button::AbortFlash));
   int barSeen = 0;  // the bar as the event loop sees it while the flash runs
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] { barSeen = window.ProgressBar->value(); });

@@ -120,11 +120,13 @@ def run(installer, dropin, operator, pack, firmware, shots, x, work):
     assert os.path.exists(dump), "a close in the middle of an update left the link open"
 
     # Found, with its longest texts, at each scale: whole texts and whole buttons, to look at.
+    # The first button shown has the keyboard focus.
     for dpi in (96, 144, 192):
         set_dpi(dpi)
         process = subprocess.Popen(["wine", program], env=board)
+        operate(MAIN, "Button", "Find Device", "focused")
         operate(MAIN, "Button", "Find Device", "click")
-        operate(MAIN, "Button", "Abort Flash")
+        operate(MAIN, "Button", "Abort Flash", "focused")
         time.sleep(0.5)  # the labels' new texts drawn
         shot("dpi-%d" % dpi)
         operate(MAIN, "Button", "Abort Flash", "close")

@@ -185,6 +185,15 @@ LRESULT Win32Window::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       }
       return 0;
     }
+    case WM_ACTIVATE:
+      // The focus leaves with the window and comes back with it to the same control.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        if (IsChild(window, GetFocus()) != FALSE) focus_ = GetFocus();
+        break;
+      }
+      if (focus_ == nullptr) break;
+      ::SetFocus(focus_);
+      return 0;
     case WM_DPICHANGED: {
       // On a screen of another scale: the size Windows suggests, the controls and font to match.
       const auto* suggested = reinterpret_cast<const RECT*>(lParam);
@@ -246,6 +255,12 @@ void Win32Window::SetProgressVisible(bool visible) {
 
 void Win32Window::SetButtonVisible(qvx::Button button, bool visible) {
   ShowWindow(Button.at(IndexOf(button)), visible ? SW_SHOW : SW_HIDE);
+}
+
+void Win32Window::SetFocus(std::optional<qvx::Button> button) {
+  focus_ = button ? Button.at(IndexOf(*button)) : window_;
+  // An inactive window gets it back when it is activated (above).
+  if (GetActiveWindow() == window_) ::SetFocus(focus_);
 }
 
 void Win32Window::SetStatusText(const std::string& text) {

@@ -31,6 +31,7 @@ class Win32Window : public FormView {
   void SetProgressMaximum(int maximum) override;
   void SetProgressVisible(bool visible) override;
   void SetButtonVisible(qvx::Button button, bool visible) override;
+  void SetFocus(std::optional<qvx::Button> button) override;
   void SetStatusText(const std::string& text) override;
   void ProcessMessages() override;
   void ShowMessage(const Message& message) override;
@@ -67,6 +68,7 @@ class Win32Window : public FormView {
 
   HFONT font_ = nullptr;        // the system's message font at the window's DPI
   HBRUSH logoPlate_ = nullptr;  // the logo's own background colour, around it in its frame
+  HWND focus_ = nullptr;        // the control the form focused last, or the one Tab moved to
 
   InstanceMutex instanceMutex_;
   bool closed_ = false;
