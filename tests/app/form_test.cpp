@@ -208,8 +208,7 @@ TEST(Startup, TakesAFirmwareFileOrRefusesItWithStatusTwo) {
   EXPECT_TRUE(help.message.ends_with("it:\n  -platform -style= -reverse")) << help.message;
 }
 
-// Whole factors scale exactly, others round to the nearest pixel; the table's static checks hold
-// at every usual DPI.
+// Whole factors scale exactly, others round to the nearest pixel.
 TEST(Layout, ScalesTheTableByTheDpi) {
   const Rect find = RectOf(Control::FindDevice);
   EXPECT_EQ(Scaled(find, 96), find);

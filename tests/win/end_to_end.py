@@ -31,9 +31,6 @@ def run(installer, dropin, operator, pack, firmware, shots, x, work):
     reg = lambda key, *args: subprocess.run(["wine", "reg", "query", key, *args], env=x.env,
                                             capture_output=True, text=True, timeout=TIMEOUT)
     path = lambda: [entry.strip() for entry in reg(ENVIRONMENT, "/v", "Path").stdout.split(";")]
-    # The DPI Wine gives each program as it starts.
-    set_dpi = lambda dpi: wine("reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels",
-                               "/t", "REG_DWORD", "/d", str(dpi), "/f")
 
     def ends(process, status, what):
         assert process.wait(timeout=TIMEOUT) == status, "%s did not end with %d" % (what, status)
@@ -46,7 +43,6 @@ def run(installer, dropin, operator, pack, firmware, shots, x, work):
         subprocess.run(["osslsigncode", "verify", "-CAfile", os.environ["QVX_SIGN_CA"], "-in",
                         signed], check=True, stdout=subprocess.DEVNULL)
     # One Wine desktop with frames and title bars, as large as the X screen, for both programs.
-    set_dpi(96)
     for key, name, value in (("Explorer\\Desktops", "qvx", SCREEN),
                              ("AppDefaults\\quorvex-updater.exe\\Explorer", "Desktop", "qvx"),
                              ("AppDefaults\\qvx-operator.exe\\Explorer", "Desktop", "qvx")):
@@ -119,10 +115,12 @@ def run(installer, dropin, operator, pack, firmware, shots, x, work):
     ends(process, 0, "the program closed in the middle of an update")
     assert os.path.exists(dump), "a close in the middle of an update left the link open"
 
-    # Found, with its longest texts, at each scale: whole texts and whole buttons, to look at.
-    # The first button shown has the keyboard focus.
-    for dpi in (96, 144, 192):
-        set_dpi(dpi)
+    # Found, with its longest texts, at each scale (Wine's DPI, which each program reads as it
+    # starts; 96 last, as the other steps expect): whole texts and whole buttons, to look at. The
+    # first button shown has the keyboard focus.
+    for dpi in (144, 192, 96):
+        wine("reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+             "/d", str(dpi), "/f")
         process = subprocess.Popen(["wine", program], env=board)
         operate(MAIN, "Button", "Find Device", "focused")
         operate(MAIN, "Button", "Find Device", "click")
@@ -131,7 +129,6 @@ def run(installer, dropin, operator, pack, firmware, shots, x, work):
         shot("dpi-%d" % dpi)
         operate(MAIN, "Button", "Abort Flash", "close")
         ends(process, 0, "the program at %d dpi" % dpi)
-    set_dpi(96)
 
     # The uninstaller hands over to a copy of itself and returns; the vendor's key goes last.
     wine(os.path.join(folder, "Uninstall.exe"), "/S")

@@ -13,13 +13,10 @@ int wmain(int argc, wchar_t** argv) {
     HWND window = FindWindowW(nullptr, argv[1]);
     HWND control = window != nullptr ? FindWindowExW(window, nullptr, argv[2], argv[3]) : nullptr;
     if (control == nullptr || IsWindowVisible(control) == FALSE) continue;
-    GUITHREADINFO thread{};
-    thread.cbSize = sizeof(thread);
-    if (action == L"focused" &&
-        (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &thread) == FALSE ||
-         thread.hwndFocus != control)) {
-      continue;
-    }
+    GUITHREADINFO focus{};
+    focus.cbSize = sizeof(focus);
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &focus);
+    if (action == L"focused" && focus.hwndFocus != control) continue;
     if (action == L"click") PostMessageW(control, BM_CLICK, 0, 0);
     if (action == L"close") PostMessageW(window, WM_CLOSE, 0, 0);
     return 0;
