@@ -9,7 +9,7 @@ namespace qvx::qt {
 // The options QGuiApplication and QApplication document, which Qt reads itself: a session manager
 // restarts the program with -session, and -platform, -display or -style choose where and how it
 // shows. Undocumented ones, and the Windows platform's, are refused like any unknown option.
-inline constexpr std::array<ToolkitOption, 17> kQtOptions{{
+inline constexpr auto kQtOptions = std::to_array<ToolkitOption>({
     {"-platform", true},
     {"-platformpluginpath", true},
     {"-platformtheme", true},
@@ -27,6 +27,6 @@ inline constexpr std::array<ToolkitOption, 17> kQtOptions{{
     {"-stylesheet", true},
     {"-stylesheet=", false},
     {"-widgetcount", false},
-}};
+});
 
 }  // namespace qvx::qt
