@@ -1,7 +1,11 @@
 #include "app/fm_start.h"
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <utility>
+
+#include "app/form_layout.h"
 
 namespace qvx {
 
@@ -107,14 +111,11 @@ void fmStart::CheckDevice() {
     return;
   }
   view_.SetStatusText(Session.FirmwareStatusText());
-  view_.SetButtonVisible(Button::FindDevice, false);
-  view_.SetButtonVisible(Button::FlashDevice, true);
-  view_.SetButtonVisible(Button::AbortFlash, true);
+  ShowButtons({false, true, true, false});
 }
 
 void fmStart::FlashDevice() {
-  view_.SetButtonVisible(Button::FlashDevice, false);
-  view_.SetButtonVisible(Button::AbortFlash, false);
+  ShowButtons({false, false, false, false});
   view_.SetProgressVisible(true);
   view_.SetProgressValue(0);
   view_.SetStatusText(std::string(text::kFlashing));
@@ -137,20 +138,26 @@ bool fmStart::StopNow() {
   return view_.IsClosed();
 }
 
+void fmStart::ShowButtons(const std::array<bool, kButtonCount>& visible) {
+  for (int index = 0; index < kButtonCount; ++index) {
+    view_.SetButtonVisible(static_cast<Button>(index), visible.at(static_cast<std::size_t>(index)));
+  }
+  const auto order = TabOrder();
+  const auto first = std::ranges::find_if(order, [&visible](Control control) {
+    return IsButton(control) && visible.at(static_cast<std::size_t>(control));
+  });
+  view_.SetFocus(first == order.end() ? std::nullopt : std::optional(ButtonOf(*first)));
+}
+
 void fmStart::ShowStartState() {
-  view_.SetButtonVisible(Button::FindDevice, true);
-  view_.SetButtonVisible(Button::FlashDevice, false);
-  view_.SetButtonVisible(Button::AbortFlash, false);
-  view_.SetButtonVisible(Button::Ok, false);
+  ShowButtons({true, false, false, false});
   view_.SetProgressVisible(false);
   view_.SetStatusText("");
   view_.SetDeviceName("");
 }
 
 void fmStart::ShowCompletion() {
-  view_.SetButtonVisible(Button::Ok, true);
-  view_.SetButtonVisible(Button::FlashDevice, false);
-  view_.SetButtonVisible(Button::AbortFlash, false);
+  ShowButtons({false, false, false, true});
   view_.SetProgressVisible(false);
   view_.SetStatusText(std::string(text::kFlashComplete));
 }

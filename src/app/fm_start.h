@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "app/board_session.h"
@@ -45,6 +46,9 @@ class fmStart : private UpdateEvents {
   void BlockStarted(int number) override;
   bool StopNow() override;
 
+  // Shows exactly these buttons and focuses the first of them in the tab order, so that Space
+  // presses it with no Tab first (none: the window keeps the focus).
+  void ShowButtons(const std::array<bool, kButtonCount>& visible);
   void ShowStartState();
   void ShowCompletion();
   void EndProgram(int status);

@@ -19,10 +19,26 @@ struct Rect {
   int top;
   int width;
   int height;
+  bool operator==(const Rect&) const = default;
 };
 
 inline constexpr int kClientWidth = 336;
 inline constexpr int kClientHeight = 273;
+inline constexpr int kDesignDpi = 96;
+
+// A length of the table at `dpi`, rounded to the nearest pixel.
+constexpr int ScaledLength(int pixels, int dpi) {
+  return (pixels * dpi + kDesignDpi / 2) / kDesignDpi;
+}
+
+// A rectangle of the table at `dpi`. Its edges are scaled, not its size, so that controls apart
+// at 96 dpi never overlap at another, and none passes the client area's scaled edge.
+constexpr Rect Scaled(const Rect& r, int dpi) {
+  const int left = ScaledLength(r.left, dpi);
+  const int top = ScaledLength(r.top, dpi);
+  return {left, top, ScaledLength(r.left + r.width, dpi) - left,
+          ScaledLength(r.top + r.height, dpi) - top};
+}
 
 // The buttons first, by their index in the Button array.
 enum class Control {
@@ -109,5 +125,19 @@ static_assert(TwiceCentreX(RectOf(Control::FlashDevice)) +
 static_assert(std::ranges::all_of(kControls, [](const ControlLayout& c) {
   return !IsButton(c.control) || TwiceCentreY(c.rect) == TwiceCentreY(RectOf(Control::ProgressBar));
 }));
+
+// At the usual scales every control stays inside the client area, and the two buttons that show
+// side by side stay apart.
+constexpr bool FitsAt(int dpi) {
+  const Rect client = Scaled({0, 0, kClientWidth, kClientHeight}, dpi);
+  const Rect flash = Scaled(RectOf(Control::FlashDevice), dpi);
+  return flash.left + flash.width <= Scaled(RectOf(Control::AbortFlash), dpi).left &&
+         std::ranges::all_of(kControls, [&client, dpi](const ControlLayout& c) {
+           const Rect r = Scaled(c.rect, dpi);
+           return r.left >= 0 && r.top >= 0 && r.left + r.width <= client.width &&
+                  r.top + r.height <= client.height;
+         });
+}
+static_assert(FitsAt(96) && FitsAt(120) && FitsAt(144) && FitsAt(192));
 
 }  // namespace qvx

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/texts.h"
@@ -21,6 +22,9 @@ class FormView {
   virtual void SetProgressMaximum(int maximum) = 0;
   virtual void SetProgressVisible(bool visible) = 0;
   virtual void SetButtonVisible(Button button, bool visible) = 0;
+  // The keyboard focus to this button, or with none to the window itself; a window that is not
+  // active gives it when it next is.
+  virtual void SetFocus(std::optional<Button> button) = 0;
   virtual void SetStatusText(const std::string& text) = 0;
   virtual void SetDeviceName(const std::string& text) = 0;
   virtual void SetCaption(const std::string& caption) = 0;

@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <utility>
 
@@ -10,6 +11,7 @@ namespace qvx {
 namespace {
 
 constexpr char kProgram[] = "quorvex-updater";
+constexpr char kUsage[] = "Usage: quorvex-updater [--image FILE] [--help] [--version]";
 
 // UTF-8 to a path, which on Windows would otherwise read it in the ANSI code page.
 std::filesystem::path PathFromUtf8(const std::string& text) {
@@ -20,16 +22,58 @@ Startup Refused(std::string message) {
   return {{}, kBadStartup, std::string(kProgram) + ": " + std::move(message)};
 }
 
+Startup Answered(std::string text) {
+  return {{}, 0, std::move(text)};
+}
+
+std::string Help(std::span<const ToolkitOption> toolkit) {
+  std::string help = std::string(kUsage) +
+                     "\nOpens the window that replaces the firmware of a Quorvex board.\n"
+                     "  --image FILE  write this firmware file (a container or a plain image)\n"
+                     "                instead of the image the program carries\n"
+                     "  --help        show this text\n"
+                     "  --version     show the program's version";
+  if (!toolkit.empty()) help += "\nThe window toolkit's own options pass through to it:\n ";
+  std::size_t line = help.size();
+  for (const ToolkitOption& option : toolkit) {
+    if (help.size() - line + option.name.size() >= 78) line = help.append("\n ").size();
+    help.append(" ").append(option.name);
+  }
+  return help;
+}
+
+const ToolkitOption* ToolkitOptionOf(std::string_view argument,
+                                     std::span<const ToolkitOption> toolkit) {
+  if (argument.starts_with("--")) argument.remove_prefix(1);
+  const auto option = std::ranges::find_if(toolkit, [argument](const ToolkitOption& o) {
+    return o.name.ends_with('=') ? argument.starts_with(o.name) : argument == o.name;
+  });
+  return option == toolkit.end() ? nullptr : &*option;
+}
+
 }  // namespace
 
-Startup ParseStartup(const std::vector<std::string>& arguments, ResourceLoader embedded) {
+Startup ParseStartup(const std::vector<std::string>& arguments, ResourceLoader embedded,
+                     std::span<const ToolkitOption> toolkit) {
   Startup startup{std::move(embedded), std::nullopt, {}};
   for (auto at = arguments.begin(); at != arguments.end(); ++at) {
-    if (*at != "--image") continue;
-    if (++at == arguments.end()) return Refused("--image needs a FILE");
-    FirmwareFile file = ReadFirmwareFile(PathFromUtf8(*at));
-    if (file.problem) return Refused(file.problem->Text());
-    startup.image = ServeContainer(std::move(file.container));
+    if (*at == "--help" || *at == "-h") return Answered(Help(toolkit));
+    if (*at == "--version") return Answered(std::string(kProgram) + " " + QVX_VERSION);
+    if (*at == "--image") {
+      if (++at == arguments.end()) return Refused("--image needs a FILE");
+      FirmwareFile file = ReadFirmwareFile(PathFromUtf8(*at));
+      if (file.problem) return Refused(file.problem->Text());
+      startup.image = ServeContainer(std::move(file.container));
+      continue;
+    }
+    const ToolkitOption* option = ToolkitOptionOf(*at, toolkit);
+    if (option == nullptr) {
+      return Refused((at->starts_with('-') ? "unknown option: " : "unexpected argument: ") + *at +
+                     "\n" + kUsage);
+    }
+    if (option->takesValue && ++at == arguments.end()) {
+      return Refused(std::string(option->name) + " needs a value");
+    }
   }
   return startup;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "image/firmware_image.h"
@@ -9,16 +11,25 @@
 namespace qvx {
 
 // What a window takes from its command line, the same on every platform: `--image FILE` puts a
-// firmware file in place of the image the program carries. Anything else is the toolkit's.
+// firmware file in place of the image the program carries; `--help` and `--version` answer and
+// end. The toolkit's own options pass through to it; anything else is refused.
 struct Startup {
   ResourceLoader image;
   std::optional<int> exitStatus;  // end at once with this status, after saying `message`
-  std::string message;            // one line, for standard error
+  std::string message;            // on standard output when the status is 0, else standard error
 };
 
-inline constexpr int kBadStartup = 2;  // a wrong --image, refused before any board is touched
+// An option the window's toolkit reads itself, spelled with one dash (the toolkit takes two as
+// well). A name ending in '=' carries its value joined to it.
+struct ToolkitOption {
+  std::string_view name;
+  bool takesValue;  // the next argument is its value
+};
+
+inline constexpr int kBadStartup = 2;  // a wrong argument, refused before any board is touched
 
 // The arguments after the program's name, in UTF-8.
-Startup ParseStartup(const std::vector<std::string>& arguments, ResourceLoader embedded);
+Startup ParseStartup(const std::vector<std::string>& arguments, ResourceLoader embedded,
+                     std::span<const ToolkitOption> toolkit = {});
 
 }  // namespace qvx

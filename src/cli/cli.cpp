@@ -38,6 +38,7 @@ int Run(const std::vector<std::string>& args, const Environment& env) {
       "Identifies Quorvex boards and replaces their firmware, on one board or on many at once.",
       "quorvex"};
   app.footer(kExitStatusHelp);
+  app.set_version_flag("--version", "quorvex " QVX_VERSION);
   app.require_subcommand(1);
   // The options below are taken after the command too.
   app.fallthrough();

@@ -65,9 +65,11 @@ constexpr DWORD LocationIdOf(std::string_view port) {
   return hash == 0 ? 1 : hash;
 }
 
-// A location id as FT_OpenEx takes it for OPEN_BY_LOCATION, and back.
+// A location id as FT_OpenEx takes it for OPEN_BY_LOCATION, and back. The vendor's call takes the
+// number in its pointer argument; nothing ever dereferences it.
 inline const char* LocationArgument(DWORD location) {
-  return reinterpret_cast<const char*>(static_cast<std::uintptr_t>(location));
+  return reinterpret_cast<const char*>(  // NOLINT(performance-no-int-to-ptr)
+      static_cast<std::uintptr_t>(location));
 }
 inline DWORD LocationOfArgument(const char* argument) {
   return static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(argument));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/form_layout.h"
 #include "app/startup.h"
 #include "support/fixtures.h"
 
@@ -13,11 +14,12 @@ namespace qvx::test {
 namespace {
 
 using B = Button;
-const Shown kStart{{true, false, false, false}, false, "", ""};
+// The focus goes to the first button shown in the tab order: Abort Flash before Flash Device.
+const Shown kStart{{true, false, false, false}, false, "", "", B::FindDevice};
 const std::string kHardware = "Quorvex - Hardware v2.1";
-const Shown kFound{
-    {false, true, true, false}, false, "Firmware: v1.1  -  Upgrading to: v1.6", kHardware};
-const Shown kComplete{{false, false, false, true}, false, "Flash Complete!", kHardware};
+const std::string kFirmware = "Firmware: v1.1  -  Upgrading to: v1.6";
+const Shown kFound{{false, true, true, false}, false, kFirmware, kHardware, B::AbortFlash};
+const Shown kComplete{{false, false, false, true}, false, "Flash Complete!", kHardware, B::Ok};
 
 TEST(FormLoad, EveryFailedCheckShowsOnlyItsBoxAndEndsTheProgram) {
   struct Case {
@@ -102,7 +104,7 @@ TEST(Commands, EveryTransitionEndsInItsStateAndResetsKeepTheLinkOpen) {
   rig.Click(B::FlashDevice);
   ASSERT_FALSE(during.empty());
   for (const Shown& s : during) {
-    EXPECT_EQ(s, (Shown{{false, false, false, false}, true, "Flashing device...", kHardware}));
+    EXPECT_EQ(s, (Shown{{false, false, false, false}, true, "Flashing device...", kHardware, {}}));
   }
 }
 
@@ -124,7 +126,8 @@ TEST(CheckDevice, ShowsTheVersionsAsTheBoardAndTheImageGiveThem) {
     rig.form.Form_Load();
     if (c.after) c.after(rig.board);
     rig.Click(B::FindDevice);
-    EXPECT_EQ(rig.view.shown, (Shown{{false, true, true, false}, false, c.status, c.device}));
+    EXPECT_EQ(rig.view.shown,
+              (Shown{{false, true, true, false}, false, c.status, c.device, B::AbortFlash}));
   }
 }
 
@@ -162,8 +165,8 @@ TEST(CheckDevice, EachFailureShowsItsBoxAndEndsWhereItShould) {
   }
 }
 
-// Both windows take --image FILE before the toolkit's own arguments; a wrong one ends the program
-// with status 2 and one line, before any board is touched.
+// Both windows take --image FILE, answer --help and --version, and pass the toolkit's options
+// through; anything else ends the program with status 2 and the usage, before any board.
 TEST(Startup, TakesAFirmwareFileOrRefusesItWithStatusTwo) {
   const auto dir = std::filesystem::temp_directory_path();
   const std::string good = (dir / "qvx-startup-good.bin").string();
@@ -171,6 +174,8 @@ TEST(Startup, TakesAFirmwareFileOrRefusesItWithStatusTwo) {
   std::ofstream(good, std::ios::binary)
       .write(reinterpret_cast<const char*>(TestImage().data()),
              static_cast<std::streamsize>(TestImage().size()));
+  const ToolkitOption toolkit[] = {{"-platform", true}, {"-style=", false}, {"-reverse", false}};
+  const std::string usage = "\nUsage: quorvex-updater [--image FILE] [--help] [--version]";
   struct Case {
     std::vector<std::string> arguments;
     std::optional<int> status;
@@ -178,12 +183,17 @@ TEST(Startup, TakesAFirmwareFileOrRefusesItWithStatusTwo) {
   };
   const Case cases[] = {
       {{}, std::nullopt, ""},
-      {{"-platform", "offscreen", "--image", good}, std::nullopt, ""},
+      {{"--platform", "offscreen", "-style=fusion", "-reverse", "--image", good}, std::nullopt, ""},
       {{"--image"}, 2, "quorvex-updater: --image needs a FILE"},
       {{"--image", missing}, 2, "quorvex-updater: " + missing + ": no such file"},
+      {{"-reverse", "--version", "--bogus"}, 0, "quorvex-updater " QVX_VERSION},
+      {{"--bogus", "--version"}, 2, "quorvex-updater: unknown option: --bogus" + usage},
+      {{"-style", "fusion"}, 2, "quorvex-updater: unknown option: -style" + usage},
+      {{"firmware.bin"}, 2, "quorvex-updater: unexpected argument: firmware.bin" + usage},
+      {{"-reverse", "-platform"}, 2, "quorvex-updater: -platform needs a value"},
   };
   for (const Case& c : cases) {
-    const Startup startup = ParseStartup(c.arguments, LoaderOf(std::nullopt));
+    const Startup startup = ParseStartup(c.arguments, LoaderOf(std::nullopt), toolkit);
     EXPECT_EQ(startup.exitStatus, c.status);
     EXPECT_EQ(startup.message, c.message);
     if (c.status) continue;
@@ -192,6 +202,18 @@ TEST(Startup, TakesAFirmwareFileOrRefusesItWithStatusTwo) {
     EXPECT_EQ(image.LoadFirmwareImage().has_value(), c.arguments.empty());  // none embedded here
   }
   std::filesystem::remove(good);
+  const Startup help = ParseStartup({"--help", "--bogus"}, LoaderOf(std::nullopt), toolkit);
+  EXPECT_EQ(help.exitStatus, 0);
+  EXPECT_TRUE(help.message.starts_with(usage.substr(1) + "\n")) << help.message;
+  EXPECT_TRUE(help.message.ends_with("it:\n  -platform -style= -reverse")) << help.message;
+}
+
+// Whole factors scale exactly, others round to the nearest pixel.
+TEST(Layout, ScalesTheTableByTheDpi) {
+  const Rect find = RectOf(Control::FindDevice);
+  EXPECT_EQ(Scaled(find, 96), find);
+  EXPECT_EQ(Scaled(find, 144), (Rect{161, 324, 183, 50}));
+  EXPECT_EQ(Scaled(find, 192), (Rect{214, 432, 244, 66}));
 }
 
 // The bar runs 0, 0, then every block's number up to 54 of 55; a failure shows its one box and

@@ -6,8 +6,12 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <iterator>
+#include <sstream>
 
+#include "app/startup.h"
 #include "support/fixtures.h"
+#include "ui/qt/qt_options.h"
 #include "ui/qt/qt_window.h"
 #include "ui/qt/resource_loader.h"
 
@@ -28,6 +32,7 @@ TEST(QtWindow, ShowsTheFormsStatesAndForwardsClicksAndCloses) {
   EXPECT_FALSE(window.Picture1->pixmap().isNull());
   ButtonOf(window, Button::FindDevice)->click();
   EXPECT_EQ(window.DeviceName->text(), "Quorvex - Hardware v2.1");
+  EXPECT_EQ(window.focusWidget(), ButtonOf(window, Button::AbortFlash));
   int barSeen = 0;  // the bar as the event loop sees it while the flash runs
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] { barSeen = window.ProgressBar->value(); });
@@ -60,6 +65,17 @@ TEST(QtWindow, ALostLinkEndsTheEventLoopWithStatusOne) {
   QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });  // a hang fails, never blocks
   EXPECT_EQ(QApplication::exec(), 1);
   EXPECT_FALSE(board.IsOpen());
+}
+
+// Qt's options pass through with their values, in both spellings: a flag never takes the next
+// argument along, and no option leaves its value behind as a stray argument.
+TEST(QtOptions, PassThroughWithTheirValues) {
+  std::istringstream line(
+      "-reverse -platform offscreen -widgetcount --platformpluginpath p -qmljsdebugger=port:1 "
+      "-platformtheme t -style=fusion -plugin p -stylesheet=s -qwindowgeometry 1x1 -qwindowicon i "
+      "-qwindowtitle t -session s -display :0 -geometry 1x1 -style fusion -stylesheet s -reverse");
+  const std::vector<std::string> arguments(std::istream_iterator<std::string>(line), {});
+  EXPECT_EQ(ParseStartup(arguments, LoaderOf(std::nullopt), qt::kQtOptions).message, "");
 }
 
 TEST(EmbeddedResources, ServeTheFirmwareContainerAndNothingForOtherNames) {

@@ -10,12 +10,13 @@
 
 namespace qvx::test {
 
-// What the operator sees of the window: the four buttons, the bar, the two labels.
+// What the operator sees of the window: the four buttons, the bar, the two labels, the focus.
 struct Shown {
   std::array<bool, kButtonCount> buttons{};
   bool bar = false;
   std::string status;
   std::string device;
+  std::optional<Button> focus;
   bool operator==(const Shown&) const = default;
 };
 
@@ -28,7 +29,7 @@ class FakeView : public FormView {
   int closeAtPump = 0;  // 0: never
   std::function<void()> onPump;
 
-  Shown shown{{true, true, true, true}, true, "", ""};  // controls are placed visible
+  Shown shown{{true, true, true, true}, true, "", "", std::nullopt};  // controls are placed visible
   int value = 0;
   int maximum = 100;
   std::string caption;
@@ -50,6 +51,7 @@ class FakeView : public FormView {
   void SetButtonVisible(Button b, bool v) override {
     Touch(), shown.buttons.at(static_cast<std::size_t>(b)) = v;
   }
+  void SetFocus(std::optional<Button> b) override { Touch(), shown.focus = b; }
   void SetStatusText(const std::string& text) override { Touch(), shown.status = text; }
   void ProcessMessages() override {
     Touch();

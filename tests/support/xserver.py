@@ -21,13 +21,13 @@ def wait_for(what, probe):
 
 
 class XServer:
-    def __init__(self):
+    def __init__(self, screen="640x480"):
         read_end, write_end = os.pipe()
         # -noreset: by default the server resets whenever its last client leaves, and drops a
         # client that connects in the meantime ("could not connect to display").
         self.server = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp", "-screen", "0",
-             "640x480x24"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+             screen + "x24"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as pipe:
             number = pipe.readline().strip()  # written once the server accepts clients

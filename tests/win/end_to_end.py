@@ -4,12 +4,13 @@
 # every signature checked); the command line, found through that PATH, finds the drop-in board;
 # the window, against it, Find Device, Flash Device, "Flash Complete!", a second start refused,
 # Ok! and a close, with the board's flash checked; then, with no driver library, its box; a link
-# lost on Find Device; an update that fails, and a close in the middle of an update; last the
-# silent uninstall, which leaves neither folder, PATH entry nor registry key. The operator is
-# played from inside Wine (OPERATOR); X gives the screenshots, in SHOTS.
+# lost on Find Device; an update that fails, and a close in the middle of an update; the window at
+# 96, 144 and 192 dpi; last the silent uninstall, which leaves neither folder, PATH entry nor
+# registry key. The operator is played from inside Wine (OPERATOR); X gives the screenshots, in
+# SHOTS.
 #   end_to_end.py INSTALLER DROPIN_FOLDER OPERATOR PACK_TOOL FIRMWARE SHOTS
 
-import glob, os, subprocess, sys, tempfile, time
+import glob, os, re, subprocess, sys, tempfile, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from flash_check import check_flash  # noqa: E402
@@ -18,6 +19,7 @@ from xserver import TIMEOUT, XServer, wait_for  # noqa: E402
 MAIN = "Quorvex Updater v1.2"
 STEP3_VERIFY = ("Step 3 - Device verify error!  Data is corrupted!  ** DO NOT POWER OFF BOARD!! **"
                 "  Re-try update!")
+SCREEN = "1024x768"  # room for the window at 192 dpi
 ENVIRONMENT = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
 
 
@@ -41,16 +43,23 @@ def run(installer, dropin, operator, pack, firmware, shots, x, work):
         subprocess.run(["osslsigncode", "verify", "-CAfile", os.environ["QVX_SIGN_CA"], "-in",
                         signed], check=True, stdout=subprocess.DEVNULL)
     # One Wine desktop with frames and title bars, as large as the X screen, for both programs.
-    for key, name, value in (("Explorer\\Desktops", "qvx", "640x480"),
+    for key, name, value in (("Explorer\\Desktops", "qvx", SCREEN),
                              ("AppDefaults\\quorvex-updater.exe\\Explorer", "Desktop", "qvx"),
                              ("AppDefaults\\qvx-operator.exe\\Explorer", "Desktop", "qvx")):
         wine("reg", "add", "HKCU\\Software\\Wine\\" + key, "/v", name, "/d", value, "/f")
 
     dump = os.path.join(work, "flash.bin")
-    # A missing --image file ends the window program before any board, as on Linux.
-    bad = subprocess.run(["wine", program, "--image", at(dump)], env=x.env, capture_output=True,
-                         text=True, timeout=TIMEOUT)
-    assert bad.returncode == 2 and bad.stderr.endswith("\\flash.bin: no such file\n"), bad
+    # As on Linux: --help and --version answered on standard output; a missing --image file and an
+    # unknown option refused on standard error, before any board.
+    for arguments, status, said in (
+            (["--help"], 0, r"Usage: quorvex-updater .*"),
+            (["--version"], 0, r"quorvex-updater \d+(\.\d+){3}\n"),
+            (["--image", at(dump)], 2, r"quorvex-updater: .*\\flash\.bin: no such file\n"),
+            (["--bogus"], 2, r"quorvex-updater: unknown option: --bogus\nUsage: .*")):
+        done = subprocess.run(["wine", program, *arguments], env=x.env, capture_output=True,
+                              text=True, timeout=TIMEOUT)
+        text = done.stderr if status else done.stdout
+        assert done.returncode == status and re.fullmatch(said, text, re.S), done
     board = dict(x.env, WINEPATH=at(dropin), QVX_BOARD_TIMING="demo", QVX_BOARD_FLASH_OUT=at(dump))
     # The installed command line, by name alone, runs and finds the board.
     subprocess.run(["wine", "cmd", "/c", "quorvex", "list"], env=board, check=True,
@@ -106,6 +115,21 @@ def run(installer, dropin, operator, pack, firmware, shots, x, work):
     ends(process, 0, "the program closed in the middle of an update")
     assert os.path.exists(dump), "a close in the middle of an update left the link open"
 
+    # Found, with its longest texts, at each scale (Wine's DPI, which each program reads as it
+    # starts; 96 last, as the other steps expect): whole texts and whole buttons, to look at. The
+    # first button shown has the keyboard focus.
+    for dpi in (144, 192, 96):
+        wine("reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+             "/d", str(dpi), "/f")
+        process = subprocess.Popen(["wine", program], env=board)
+        operate(MAIN, "Button", "Find Device", "focused")
+        operate(MAIN, "Button", "Find Device", "click")
+        operate(MAIN, "Button", "Abort Flash", "focused")
+        time.sleep(0.5)  # the labels' new texts drawn
+        shot("dpi-%d" % dpi)
+        operate(MAIN, "Button", "Abort Flash", "close")
+        ends(process, 0, "the program at %d dpi" % dpi)
+
     # The uninstaller hands over to a copy of itself and returns; the vendor's key goes last.
     wine(os.path.join(folder, "Uninstall.exe"), "/S")
     wait_for("the uninstaller to remove the folder and the registry key", lambda: not os.path.exists(
@@ -115,6 +139,6 @@ def run(installer, dropin, operator, pack, firmware, shots, x, work):
 
 if __name__ == "__main__":
     os.makedirs(sys.argv[6], exist_ok=True)
-    with tempfile.TemporaryDirectory() as work, XServer() as x:
+    with tempfile.TemporaryDirectory() as work, XServer(SCREEN) as x:
         run(*sys.argv[1:7], x, work)
     print("passed")

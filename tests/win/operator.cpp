@@ -1,6 +1,7 @@
 // Plays the operator from inside Wine: waits until the window titled TITLE shows a control of
-// CLASS with TEXT, then clicks it, or closes the window. Exits 0 once done, 1 after 60 s.
-//   qvx-operator TITLE CLASS TEXT [click|close]
+// CLASS with TEXT (and, for focused, until it has the keyboard focus), then clicks it, or closes
+// the window. Exits 0 once done, 1 after 60 s.
+//   qvx-operator TITLE CLASS TEXT [click|close|focused]
 #include <windows.h>
 
 #include <string_view>
@@ -12,6 +13,10 @@ int wmain(int argc, wchar_t** argv) {
     HWND window = FindWindowW(nullptr, argv[1]);
     HWND control = window != nullptr ? FindWindowExW(window, nullptr, argv[2], argv[3]) : nullptr;
     if (control == nullptr || IsWindowVisible(control) == FALSE) continue;
+    GUITHREADINFO focus{};
+    focus.cbSize = sizeof(focus);
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &focus);
+    if (action == L"focused" && focus.hwndFocus != control) continue;
     if (action == L"click") PostMessageW(control, BM_CLICK, 0, 0);
     if (action == L"close") PostMessageW(window, WM_CLOSE, 0, 0);
     return 0;

@@ -1,11 +1,19 @@
-// The program's resources read back through the platform's calls. Their content reaches the
-// board in the end-to-end test; here, what that cannot see.
+// The program's resources read back through the platform's calls, and its layout measured with
+// the platform's fonts. Their content reaches the board in the end-to-end test; here, what that
+// cannot see.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "app/form_layout.h"
 #include "image/firmware_image.h"
+#include "ui/win32/dpi.h"
 #include "ui/win32/resource_ids.h"
 #include "ui/win32/resource_loader.h"
+#include "ui/win32/wide_text.h"
 
 namespace qvx::win32 {
 namespace {
@@ -47,6 +55,32 @@ TEST(WindowsResources, ReadBackThroughThePlatformsCalls) {
         << program << " " << name;
     EXPECT_STREQ(text, value) << program;
   }
+}
+
+// No caption or label is wider or taller than its control: the buttons keep 4 pixels a side (at
+// 96 dpi) for their edge and focus frame; the labels' texts are the longest they can show.
+TEST(Layout, EveryTextFitsItsControlAtEachDpi) {
+  std::vector<std::pair<Control, std::string_view>> texts{
+      {Control::StatusText, "Firmware: v15.15  -  Upgrading to: v15.15"},
+      {Control::DeviceName, "Quorvex - Hardware v15.15"}};
+  for (int b = 0; b < kButtonCount; ++b) texts.emplace_back(Control{b}, CaptionOf(Button(b)));
+  HDC dc = CreateCompatibleDC(nullptr);
+  int height = 0;
+  for (const int dpi : {96, 120, 144, 192}) {
+    SCOPED_TRACE(dpi);
+    HGDIOBJ old = SelectObject(dc, CreateMessageFont(dpi));
+    SIZE size{};
+    for (const auto& [control, text] : texts) {
+      const std::wstring wide = Wide(text);
+      GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+      const Rect r = Scaled(RectOf(control), dpi);
+      const int margin = IsButton(control) ? 2 * ScaledLength(4, dpi) : 0;
+      EXPECT_TRUE(size.cx + margin <= r.width && size.cy <= r.height) << text;
+    }
+    EXPECT_GT(size.cy, std::exchange(height, size.cy)) << "the font grows with the DPI";
+    DeleteObject(SelectObject(dc, old));
+  }
+  DeleteDC(dc);
 }
 
 }  // namespace

@@ -6,21 +6,24 @@
 
 #include "app/startup.h"
 #include "link/system_driver.h"
+#include "ui/qt/qt_options.h"
 #include "ui/qt/qt_window.h"
 #include "ui/qt/resource_loader.h"
 
 int main(int argc, char** argv) {
-  // Checked before Qt starts, so that a wrong --image needs no display.
-  qvx::Startup startup =
-      qvx::ParseStartup(std::vector<std::string>(argv + 1, argv + argc), qvx::LoadEmbeddedResource);
+  // Checked before Qt starts, so that the answers and refusals need no display.
+  qvx::Startup startup = qvx::ParseStartup(std::vector<std::string>(argv + 1, argv + argc),
+                                           qvx::LoadEmbeddedResource, qvx::qt::kQtOptions);
   if (startup.exitStatus) {
-    std::fprintf(stderr, "%s\n", startup.message.c_str());
+    std::fprintf(*startup.exitStatus == 0 ? stdout : stderr, "%s\n", startup.message.c_str());
     return *startup.exitStatus;
   }
 
   QApplication app(argc, argv);
   // The form decides when the program ends (a link failure ends it only after its box).
   QApplication::setQuitOnLastWindowClosed(false);
+  // The desktop entry's name, by which a Wayland compositor matches the window to its entry.
+  QGuiApplication::setDesktopFileName(QStringLiteral("invalid.quorvex.Updater"));
 
   qvx::SystemDriver driver;
   qvx::qt::QtWindow window(driver, std::move(startup.image));

@@ -116,6 +116,12 @@ void QtWindow::SetButtonVisible(qvx::Button button, bool visible) {
   Button.at(IndexOf(button))->setVisible(visible);
 }
 
+void QtWindow::SetFocus(std::optional<qvx::Button> button) {
+  // Qt gives it when the window is next active, if it is not now.
+  QWidget* target = button ? Button.at(IndexOf(*button)) : static_cast<QWidget*>(this);
+  target->setFocus(Qt::OtherFocusReason);
+}
+
 void QtWindow::SetStatusText(const std::string& text) {
   StatusText->setText(QString::fromStdString(text));
 }

@@ -33,6 +33,7 @@ class QtWindow : public QWidget, public FormView {
   void SetProgressMaximum(int maximum) override;
   void SetProgressVisible(bool visible) override;
   void SetButtonVisible(qvx::Button button, bool visible) override;
+  void SetFocus(std::optional<qvx::Button> button) override;
   void SetStatusText(const std::string& text) override;
   void ProcessMessages() override;
   void ShowMessage(const Message& message) override;

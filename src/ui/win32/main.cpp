@@ -27,14 +27,17 @@ std::vector<std::string> Arguments() {
   return arguments;
 }
 
-// On standard error when the program has one (started from a console or a script), else in a box.
-void Say(const std::string& line) {
-  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-  const std::string text = line + "\n";
+// An answer on standard output, a refusal on standard error, when the program has them (started
+// from a console or a script); else in a box.
+void Say(const std::string& text, int status) {
+  HANDLE stream = GetStdHandle(status == 0 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  const std::string line = text + "\n";
   DWORD written = 0;
-  if (error == nullptr || error == INVALID_HANDLE_VALUE ||
-      WriteFile(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) == FALSE) {
-    qvx::win32::ShowMessageBox(nullptr, qvx::StopBox(line));
+  if (stream == nullptr || stream == INVALID_HANDLE_VALUE ||
+      WriteFile(stream, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) == FALSE) {
+    qvx::win32::ShowMessageBox(nullptr, status == 0
+                                            ? qvx::Message(text, qvx::text::kApplicationTitle)
+                                            : qvx::StopBox(text));
   }
 }
 
@@ -44,7 +47,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
                    int /*show*/) {
   qvx::Startup startup = qvx::ParseStartup(Arguments(), qvx::win32::LoadProgramResource);
   if (startup.exitStatus) {
-    Say(startup.message);
+    Say(startup.message, *startup.exitStatus);
     return *startup.exitStatus;
   }
   qvx::SystemDriver driver;

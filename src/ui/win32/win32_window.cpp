@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "ui/win32/dpi.h"
 #include "ui/win32/message_box.h"
 #include "ui/win32/resource_ids.h"
 #include "ui/win32/wide_text.h"
@@ -63,32 +64,33 @@ Win32Window::Win32Window(HINSTANCE instance, D2xx& driver, ResourceLoader loader
   type.hIconSm = icon(GetSystemMetrics(SM_CXSMICON));
   RegisterClassExW(&type);
 
-  RECT frame{0, 0, kClientWidth, kClientHeight};
-  AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
-  // Hidden until the start-up checks have passed; the form shows it.
+  // Hidden until the start-up checks have passed; the form shows it. Sized once the screen it
+  // is on, and so its DPI, is known.
   window_ = CreateWindowExW(0, kWindowClass, L"", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                            frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                            instance_, this);
+                            kClientWidth, kClientHeight, nullptr, nullptr, instance_, this);
+  const int dpi = WindowDpi(window_);
+  const Rect client = Scaled({0, 0, kClientWidth, kClientHeight}, dpi);
+  const SIZE frame = FrameSize({client.width, client.height}, kWindowStyle, dpi);
+  SetWindowPos(window_, nullptr, 0, 0, frame.cx, frame.cy,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   CreateControls();
+  ApplyDpi(dpi);
 }
 
 Win32Window::~Win32Window() {
   if (window_ != nullptr) DestroyWindow(window_);
+  if (font_ != nullptr) DeleteObject(font_);
+  if (logoPlate_ != nullptr) DeleteObject(logoPlate_);
 }
 
 HWND Win32Window::CreateControl(const wchar_t* type, std::string_view text, DWORD style,
                                 DWORD extendedStyle, const Rect& rect, int id) {
-  HWND control = CreateWindowExW(
-      extendedStyle, type, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, rect.left, rect.top,
-      rect.width, rect.height, window_, reinterpret_cast<HMENU>(INT_PTR{id}), instance_, nullptr);
-  // The platform's default dialog font; no control sets one of its own.
-  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
-               FALSE);
-  return control;
+  return CreateWindowExW(extendedStyle, type, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style,
+                         rect.left, rect.top, rect.width, rect.height, window_,
+                         reinterpret_cast<HMENU>(INT_PTR{id}), instance_, nullptr);
 }
 
 void Win32Window::CreateControls() {
-  std::array<HWND, kControlCount> created{};
   for (const ControlLayout& c : kControls) {
     HWND control = nullptr;
     switch (c.control) {
@@ -97,15 +99,22 @@ void Win32Window::CreateControls() {
         AddProgressTip();
         break;
       case Control::Picture1: {
-        // The logo at the top-left corner inside a 2-pixel sunken border; the control loads the
-        // bitmap that its text "#<id>" names from the program's resources.
+        // The logo inside a 2-pixel sunken border; the control loads the bitmap that its text
+        // "#<id>" names from the program's resources. It stays 1:1, centred in the frame, which
+        // grows with the DPI and is filled around it with the logo's own background (its corner
+        // pixel), so that it sits on one plate: the logo is anti-aliased artwork 160 x 120
+        // pixels small, which any resampling at 125 % or 150 % would smear; 1:1 keeps every
+        // pixel as drawn. At 96 dpi it fills the frame.
         // Appended, not concatenated: GCC 12 sees an overlap in operator+ that is not there.
         const std::string logo = std::string("#").append(std::to_string(QVX_LOGO_BITMAP));
-        control = Picture1 =
-            CreateControl(WC_STATICW, logo, SS_BITMAP, WS_EX_CLIENTEDGE, c.rect, 0);
-        // Taking the bitmap shrank the control to it, border and all; the box keeps its size.
-        SetWindowPos(Picture1, nullptr, 0, 0, c.rect.width, c.rect.height,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        control = Picture1 = CreateControl(WC_STATICW, logo, SS_BITMAP | SS_CENTERIMAGE,
+                                           WS_EX_CLIENTEDGE, c.rect, 0);
+        HDC bitmap = CreateCompatibleDC(nullptr);
+        HGDIOBJ old = SelectObject(bitmap, reinterpret_cast<HGDIOBJ>(SendMessageW(
+                                               Picture1, STM_GETIMAGE, IMAGE_BITMAP, 0)));
+        logoPlate_ = CreateSolidBrush(GetPixel(bitmap, 0, 0));
+        SelectObject(bitmap, old);
+        DeleteDC(bitmap);
         break;
       }
       case Control::StatusText:
@@ -122,13 +131,25 @@ void Win32Window::CreateControls() {
         break;
       }
     }
-    created.at(static_cast<std::size_t>(c.control)) = control;
+    controls_.at(static_cast<std::size_t>(c.control)) = control;
   }
   // Tab moves through the children in their order; of them only the buttons take the focus.
   for (const Control control : TabOrder()) {
-    SetWindowPos(created.at(static_cast<std::size_t>(control)), HWND_BOTTOM, 0, 0, 0, 0,
+    SetWindowPos(controls_.at(static_cast<std::size_t>(control)), HWND_BOTTOM, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
+}
+
+void Win32Window::ApplyDpi(int dpi) {
+  HFONT font = CreateMessageFont(dpi);
+  for (const ControlLayout& c : kControls) {
+    HWND control = controls_.at(static_cast<std::size_t>(c.control));
+    const Rect r = Scaled(c.rect, dpi);
+    SetWindowPos(control, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  }
+  if (font_ != nullptr) DeleteObject(font_);
+  font_ = font;
 }
 
 void Win32Window::AddProgressTip() {
@@ -164,6 +185,27 @@ LRESULT Win32Window::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       }
       return 0;
     }
+    case WM_ACTIVATE:
+      // The focus leaves with the window and comes back with it to the same control.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        if (IsChild(window, GetFocus()) != FALSE) focus_ = GetFocus();
+        break;
+      }
+      if (focus_ == nullptr) break;
+      ::SetFocus(focus_);
+      return 0;
+    case WM_DPICHANGED: {
+      // On a screen of another scale: the size Windows suggests, the controls and font to match.
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      ApplyDpi(HIWORD(wParam));
+      return 0;
+    }
+    case WM_CTLCOLORSTATIC:
+      if (reinterpret_cast<HWND>(lParam) == Picture1) return reinterpret_cast<LRESULT>(logoPlate_);
+      break;
     case WM_CLOSE:
       // Every close the operator asks for is accepted, also in the middle of an update.
       closedByOperator_ = true;
@@ -213,6 +255,12 @@ void Win32Window::SetProgressVisible(bool visible) {
 
 void Win32Window::SetButtonVisible(qvx::Button button, bool visible) {
   ShowWindow(Button.at(IndexOf(button)), visible ? SW_SHOW : SW_HIDE);
+}
+
+void Win32Window::SetFocus(std::optional<qvx::Button> button) {
+  focus_ = button ? Button.at(IndexOf(*button)) : window_;
+  // An inactive window gets it back when it is activated (above).
+  if (GetActiveWindow() == window_) ::SetFocus(focus_);
 }
 
 void Win32Window::SetStatusText(const std::string& text) {

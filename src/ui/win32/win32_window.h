@@ -31,6 +31,7 @@ class Win32Window : public FormView {
   void SetProgressMaximum(int maximum) override;
   void SetProgressVisible(bool visible) override;
   void SetButtonVisible(qvx::Button button, bool visible) override;
+  void SetFocus(std::optional<qvx::Button> button) override;
   void SetStatusText(const std::string& text) override;
   void ProcessMessages() override;
   void ShowMessage(const Message& message) override;
@@ -50,6 +51,8 @@ class Win32Window : public FormView {
   HWND CreateControl(const wchar_t* type, std::string_view text, DWORD style, DWORD extendedStyle,
                      const Rect& rect, int id);
   void AddProgressTip();
+  // Places the controls and sets their font for the window's DPI.
+  void ApplyDpi(int dpi);
   void Dispatch(MSG& message);
 
   HINSTANCE instance_;
@@ -61,6 +64,11 @@ class Win32Window : public FormView {
   HWND Picture1 = nullptr;
   HWND StatusText = nullptr;
   HWND DeviceName = nullptr;
+  std::array<HWND, kControlCount> controls_{};  // the same, by Control
+
+  HFONT font_ = nullptr;        // the system's message font at the window's DPI
+  HBRUSH logoPlate_ = nullptr;  // the logo's own background colour, around it in its frame
+  HWND focus_ = nullptr;        // the control the form focused last, or the one Tab moved to
 
   InstanceMutex instanceMutex_;
   bool closed_ = false;

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <windows.h>
+
+namespace qvx::win32 {
+
+// The per-monitor DPI calls of Windows 10 1607 and later, loaded at run time so that the program
+// still starts on older systems; there the system's DPI, which their awareness gets, stands in.
+
+// The DPI of the screen the window is on.
+int WindowDpi(HWND window);
+// The outer size of a window with this style and client size at `dpi`, its frame at that DPI.
+// (::DWORD: the core has a DWORD of its own in namespace qvx, of another type.)
+SIZE FrameSize(SIZE client, ::DWORD style, int dpi);
+// The system's message font (its message boxes' own) at `dpi`. The caller deletes it.
+HFONT CreateMessageFont(int dpi);
+
+}  // namespace qvx::win32
