@@ -36,7 +36,7 @@ TEST(FormLoad, EveryFailedCheckShowsOnlyItsBoxAndEndsTheProgram) {
        false},
       {"no board",
        [](Rig& r) { r.board.SetAttached(false); },
-       {"Quorvex hardware not found!", "USB Error!"},
+       {"Quorvex hardware not found!", "USB Error!", /*stopIcon=*/false, /*systemModal=*/false},
        true},
       {"a configuration call fails",
        [](Rig& r) { r.board.FailCall(board::Call::SetLatency, 1, ft::IO_ERROR); },

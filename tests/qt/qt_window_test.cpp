@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -56,14 +57,19 @@ TEST(QtWindow, ALostLinkEndsTheEventLoopWithStatusOne) {
   qt::QtWindow window(board, LoaderOf(ContainerOf(TestImage())));
   window.Form().Form_Load();
   board.FailCall(board::Call::Purge, 1, ft::IO_ERROR);
-  QTimer dismiss;  // presses OK on every box
-  QObject::connect(&dismiss, &QTimer::timeout, [] {
-    if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  QTimer dismiss;  // presses OK on every box, once it has read its text
+  QString said;
+  QObject::connect(&dismiss, &QTimer::timeout, [&said] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      said = box->text();
+      box->close();
+    }
   });
   dismiss.start(10);
   QTimer::singleShot(0, [&] { ButtonOf(window, Button::FindDevice)->click(); });
   QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });  // a hang fails, never blocks
   EXPECT_EQ(QApplication::exec(), 1);
+  EXPECT_EQ(said, "USB Connection Failure!");
   EXPECT_FALSE(board.IsOpen());
 }
 
