@@ -44,6 +44,8 @@ class fmStart : private UpdateEvents {
   void Started(int blocks, int progressMaximum) override;
   void BlockStarted(int number) override;
   bool StopNow() override;
+  // Never pumps: a close shows only at the next StopNow.
+  bool StopRequested() override { return view_.IsClosed(); }
 
   void ShowStartState();
   void ShowCompletion();
