@@ -90,6 +90,8 @@ int Program::Start(const std::vector<std::string>& args) {
       "quorvex"};
   app.footer(kExitStatusHelp);
   app.require_subcommand(1);
+  // "/x" is a path, never an option, on Windows too.
+  app.allow_windows_style_options(false);
   // The options below are taken after the command too.
   app.fallthrough();
   app.add_flag("--json", options_.json, "One JSON document on standard output instead of tables");

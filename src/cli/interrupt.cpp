@@ -15,21 +15,9 @@ namespace {
 static_assert(std::atomic<bool>::is_always_lock_free);
 constinit std::atomic<bool> interrupted{false};
 
-extern "C" void OnInterrupt(int signal) {
 #ifdef _WIN32
-  // Windows' C library puts the default action back before it calls a handler, so a second
-  // Ctrl-C would end the program in the middle of a write: stay in place.
-  std::signal(signal, OnInterrupt);
-#else
-  static_cast<void>(signal);
-#endif
-  interrupted.store(true);
-}
-
-#ifdef _WIN32
-// Windows ends the process once the handler of a close returns, and Ctrl-C's console event
-// never reaches the C library's SIGINT while this handler takes it. For a close the handler
-// waits; the program closes every link and returns, and its exit ends this thread too.
+// Windows ends the process once the handler of a close returns. For a close the handler waits:
+// the program closes every link and returns, and its exit ends this thread too.
 constexpr DWORD kCloseGraceMs = 10000;
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
@@ -38,6 +26,10 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     Sleep(kCloseGraceMs);
   }
   return TRUE;
+}
+#else
+extern "C" void OnInterrupt(int /*signal*/) {
+  interrupted.store(true);
 }
 #endif
 
@@ -49,8 +41,8 @@ std::atomic<bool>& InterruptFlag() {
 
 void InstallInterruptHandlers() {
 #ifdef _WIN32
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
+  // Ctrl-C, Ctrl-Break and a close all come as console events; the handler runs first, before
+  // the C library's, and takes them all.
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 #else
   struct sigaction action {};
