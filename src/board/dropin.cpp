@@ -14,6 +14,8 @@
 //   QVX_BOARD_FAIL       a driver call that fails with FT_IO_ERROR on every board: "purge:1" the
 //                        first purge, "write:0" every write (purge, write or read)
 //   QVX_BOARD_CORRUPT    a flash byte (0 to 65,535) whose read-back always comes back altered
+//   QVX_BOARD_SILENT     a command whose replies never come: "RF:3" the third "RF", "RF:0" every
+//   QVX_BOARD_SERIAL     the first board's serial number, any bytes (at most 15)
 
 #include <cstdint>
 #include <cstdlib>
@@ -51,6 +53,16 @@ std::size_t BoardsFrom(const std::string& text) {
   char* end = nullptr;
   const unsigned long value = std::strtoul(text.c_str(), &end, 10);
   return (!text.empty() && *end == '\0' && value >= 1 && value <= kMaxBoards) ? value : 1;
+}
+
+// "RF:3" as the mnemonic and the nth; nothing for anything else.
+std::optional<std::pair<std::string, int>> SilenceFrom(const std::string& text) {
+  const std::size_t colon = text.find(':');
+  char* end = nullptr;
+  const long nth =
+      colon == std::string::npos ? -1 : std::strtol(text.c_str() + colon + 1, &end, 10);
+  if (nth < 0 || *end != '\0' || nth > 1'000'000) return std::nullopt;
+  return std::pair{text.substr(0, colon), static_cast<int>(nth)};
 }
 
 // "purge:1" as the call and the nth; nothing for anything else.
@@ -95,6 +107,9 @@ struct DropIn {
     const auto fileOf = [several](const std::string& name, const VirtualBoard& board) {
       return several ? name + "." + board.SerialNumber() : name;
     };
+    if (const std::string serial = Env("QVX_BOARD_SERIAL"); !serial.empty()) {
+      rack.Board(0).SetSerialNumber(serial);
+    }
     const std::string in = Env("QVX_BOARD_FLASH_IN");
     for (std::size_t i = 0; i < rack.Size(); ++i) {
       VirtualBoard& board = rack.Board(i);
@@ -105,6 +120,9 @@ struct DropIn {
       board.SetAttached(Env("QVX_BOARD_ABSENT") != "1");
       if (const auto failure = FailureFrom(Env("QVX_BOARD_FAIL"))) {
         board.FailCall(failure->first, failure->second, qvx::ft::IO_ERROR);
+      }
+      if (const auto silence = SilenceFrom(Env("QVX_BOARD_SILENT"))) {
+        board.SwallowReply(silence->first, silence->second);
       }
       if (const std::string corrupt = Env("QVX_BOARD_CORRUPT"); !corrupt.empty()) {
         board.CorruptReadBack(std::strtoul(corrupt.c_str(), nullptr, 0) % VirtualBoard::kFlashBytes,

@@ -70,6 +70,10 @@ std::string Describe(const BoardReport& report) {
 
 void ReportBoards(const Context& context, const std::vector<const BoardReport*>& reports) {
   if (context.options.json) {
+    // Without a table, each board that did not succeed is also an error line.
+    for (const BoardReport* r : reports) {
+      if (ExitStatus(*r) != kSucceeded) context.Error(Printable(r->board) + ": " + Describe(*r));
+    }
     context.document["image"] = context.imageVersion;
     context.document["boards"] = Json::array();
     for (const BoardReport* r : reports) context.document["boards"].push_back(ToJson(*r));

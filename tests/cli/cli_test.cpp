@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <latch>
@@ -94,6 +93,11 @@ TEST_F(Cli, EachCommandOnOneBoard) {
   EXPECT_EQ(Run({"flash"}), 1);
   EXPECT_NE(out_.str().find("  failed: USB Connection Failure! (FT_Purge returned FT_IO_ERROR)\n"),
             std::string::npos);
+  // A set-up call that fails after the open is named; no advice on opening applies.
+  rack_.Board(0).FailCall(board::Call::SetTimeouts, 1, ft::IO_ERROR);
+  EXPECT_EQ(Run({"info"}), 3);
+  EXPECT_TRUE(err_.str().ends_with(
+      ": not opened: could not be set up (FT_SetTimeouts returned FT_IO_ERROR)\n"));
   rack_.Board(0).SetAttached(false);
   EXPECT_EQ(Run({"flash"}), 3);
   EXPECT_EQ(err_.str(), "quorvex: no Quorvex board found\n");
@@ -196,13 +200,12 @@ TEST_F(Cli, ListShowsWhatKeepsABoardClosed) {
 
 // Ctrl-C while all four boards are in the middle of their update.
 TEST_F(Cli, InterruptEndsEveryUpdateAtItsNextBlockAndClosesEveryLink) {
-  InstallInterruptHandlers();
   std::latch allWriting(4);
-  std::once_flag once;  // one Ctrl-C; no board goes on before its handler has run
+  std::once_flag once;  // one Ctrl-C; no board goes on before it came
   for (std::size_t i = 0; i < 4; ++i) {
     rack_.Board(i).AfterCommand("WF", 3, [&allWriting, &once] {
       allWriting.arrive_and_wait();
-      std::call_once(once, [] { std::raise(SIGINT); });
+      std::call_once(once, [] { InterruptFlag() = true; });
     });
   }
   EXPECT_EQ(Run({"flash", "--all"}), 130);
@@ -211,11 +214,10 @@ TEST_F(Cli, InterruptEndsEveryUpdateAtItsNextBlockAndClosesEveryLink) {
     EXPECT_FALSE(rack_.Board(i).IsOpen());
   }
   EXPECT_EQ(rack_.StrayCalls(), 0);
-  InterruptFlag() = false;  // the handler stays in place for a second Ctrl-C
-  rack_.Board(0).AfterCommand("RF", 2, [] { std::raise(SIGINT); });
+  InterruptFlag() = false;
+  rack_.Board(0).AfterCommand("RF", 2, [] { InterruptFlag() = true; });
   EXPECT_EQ(Run({"verify", "--serial", "QVX00001"}), 130);
   EXPECT_TRUE(out_.str().ends_with("  interrupted\n")) << out_.str();
-  std::signal(SIGINT, SIG_DFL);
 }
 
 }  // namespace
