@@ -103,6 +103,8 @@ def arguments_and_paths(work):
         out = ends(start(work, *args, "--json"), status, line, work, boards=int(status == 0))
         document = json.loads(out.decode())
         assert document["status"] == status and ("error" in document) == (status != 0), document
+    # The 3 GiB image was refused unread (maxrss in KiB, of the largest run so far).
+    assert resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss < 1 << 20
     assert os.path.islink(at("link")) and stat.S_ISCHR(os.lstat(node).st_mode)
     mine = os.stat(at("mine.bin"))
     assert (stat.S_IMODE(mine.st_mode), mine.st_size) == (0o640, 65544)
