@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-# The real quorvex against the drop-in board where things go wrong: signals at chosen moments, a
-# reader that went away, full or closed output, a log at the size limit, a FIFO, a device node, links,
-# bytes that are not UTF-8. Each case checks the status, the line on standard error, the files
-# left, and that every link was closed (the drop-in writes a board's flash out at each close).
+# The real quorvex against the drop-in board where things go wrong: signals at chosen moments,
+# a reader that went away, full or closed output, a log at the size limit, a FIFO, a device node,
+# links, bytes that are not UTF-8. Each case checks the status, the line on standard error, the
+# files left, and that every link was closed (the drop-in writes a board's flash out at each close).
 #   under_fire.py QUORVEX DROPIN_FOLDER
 import json, os, resource, signal, stat, subprocess, sys, tempfile, time
 
@@ -33,8 +33,9 @@ def ends(process, status, line, work, boards=1):
 def under_signals(work):
     for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         process = start(work, "flash", "--all", boards=2, timing="fullspeed")
-        while b"Step" not in process.stderr.readline():  # both boards in the middle of it
-            pass
+        for line in process.stderr:  # until a board is in the middle of it
+            if b"Step" in line:
+                break
         process.send_signal(sig)
         ends(process, 130, "interrupted", work, boards=2)
     # Ctrl-C while the board is silent and every read waits out its timeout.
