@@ -16,6 +16,7 @@
 #include "cli/cli.h"
 #include "cli/embedded_firmware.h"
 #include "cli/interrupt.h"
+#include "cli/printable.h"
 #include "image/firmware_image.h"
 
 namespace qvx::cli {
@@ -74,6 +75,7 @@ TEST_F(Cli, EachCommandOnOneBoard) {
            {{"dump", dump}, 0, "flash written to " + dump},
            {{"dump", dump}, 2, "exists already; --force replaces it"},
            {{"dump", dump, "--force"}, 0, "flash written to " + dump + " (firmware v1.1)"},
+           {{"dump", dump, "--force", "--json"}, 0, "\"file\": \"" + dump + "\",\n  \"firmware\""},
            {{"info", "--image", dump}, 0, "Firmware: v1.1  -  Upgrading to: v1.1\n"},
            {{"info", "--image", File("container.bin", *LoadEmbeddedFirmware("JPG", 100))},
             0,
@@ -195,7 +197,21 @@ TEST_F(Cli, ListShowsWhatKeepsABoardClosed) {
       "unopened": [{"serial": "QVX00002", "description": "Quorvex", "reason":
           "could not be opened: in use by another program: close that program, then try again"}]
   })"));
+  EXPECT_EQ(Run({"flash", "--all"}), 3);  // --all leaves alone only boards not in update mode
   rack_.FT_Close(elsewhere);
+}
+
+// Text from the hardware as a terminal may show it: printable UTF-8 as it is, anything else by
+// its bytes.
+TEST(Printable, EscapesEveryByteThatIsNotPrintableUtf8) {
+  for (const auto& [raw, shown] : std::vector<std::pair<std::string, std::string>>{
+           {"Q\\\xC3\xA9\xE2\x9C\x93\xF0\x9F\x98\x80",
+            "Q\\x5C\xC3\xA9\xE2\x9C\x93\xF0\x9F\x98\x80"},
+           // controls, a stray byte, an overlong form, a code point too high, a sequence cut short
+           {"\x1B\xC2\x9B\xFF\xE0\x80\x80\xF4\x90\x80\x80\xE2\x9C",
+            "\\x1B\\xC2\\x9B\\xFF\\xE0\\x80\\x80\\xF4\\x90\\x80\\x80\\xE2\\x9C"}}) {
+    EXPECT_EQ(Printable(raw), shown);
+  }
 }
 
 // Ctrl-C while all four boards are in the middle of their update.
