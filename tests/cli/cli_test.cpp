@@ -77,10 +77,9 @@ TEST_F(Cli, EachCommandOnOneBoard) {
            {{"dump", dump, "--force"}, 0, "flash written to " + dump + " (firmware v1.1)"},
            {{"dump", dump, "--force", "--json"}, 0, "\"file\": \"" + dump + "\",\n  \"firmware\""},
            {{"info", "--image", dump}, 0, "Firmware: v1.1  -  Upgrading to: v1.1\n"},
-           {{"info", "--image", File("container.bin", *LoadEmbeddedFirmware("JPG", 100))},
-            0,
-            "Upgrading to: v1.6\n"},
+           {{"info", "--image", File("c.bin", *LoadEmbeddedFirmware("JPG", 100))}, 0, "to: v1.6\n"},
            {{"info", "--serial", "QVX00009"}, 3, "no board with serial number QVX00009"},
+           {{"dump", Path("x.bin"), "--serial", "QVX00009"}, 3, "QVX00009: not opened: no board"},
            {{"flash", "--all", "--serial", "QVX00001"}, 2, "excludes"},
            {{"--help"}, 0, "  4    all else succeeded, but standard output"},
        }) {
@@ -98,8 +97,7 @@ TEST_F(Cli, EachCommandOnOneBoard) {
   // A set-up call that fails after the open is named; no advice on opening applies.
   rack_.Board(0).FailCall(board::Call::SetTimeouts, 1, ft::IO_ERROR);
   EXPECT_EQ(Run({"info"}), 3);
-  EXPECT_TRUE(err_.str().ends_with(
-      ": not opened: could not be set up (FT_SetTimeouts returned FT_IO_ERROR)\n"));
+  EXPECT_NE(err_.str().find("set up (FT_SetTimeouts returned FT_IO_ERROR)"), std::string::npos);
   rack_.Board(0).SetAttached(false);
   EXPECT_EQ(Run({"flash"}), 3);
   EXPECT_EQ(err_.str(), "quorvex: no Quorvex board found\n");
@@ -205,8 +203,8 @@ TEST_F(Cli, ListShowsWhatKeepsABoardClosed) {
 // its bytes.
 TEST(Printable, EscapesEveryByteThatIsNotPrintableUtf8) {
   for (const auto& [raw, shown] : std::vector<std::pair<std::string, std::string>>{
-           {"Q\\\xC3\xA9\xE2\x9C\x93\xF0\x9F\x98\x80",
-            "Q\\x5C\xC3\xA9\xE2\x9C\x93\xF0\x9F\x98\x80"},
+           {"Q\\\xC3\xA9\xC4\x80\xE2\x9C\x93\xF0\x9F\x98\x80",
+            "Q\\x5C\xC3\xA9\xC4\x80\xE2\x9C\x93\xF0\x9F\x98\x80"},
            // controls, a stray byte, an overlong form, a code point too high, a sequence cut short
            {"\x1B\xC2\x9B\xFF\xE0\x80\x80\xF4\x90\x80\x80\xE2\x9C",
             "\\x1B\\xC2\\x9B\\xFF\\xE0\\x80\\x80\\xF4\\x90\\x80\\x80\\xE2\\x9C"}}) {

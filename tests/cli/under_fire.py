@@ -10,9 +10,8 @@ QUORVEX, DROPIN = sys.argv[1:3]
 
 
 def start(work, *args, boards=1, timing="off", env=(), stdout=subprocess.PIPE, **popen):
-    for name in os.listdir(work):
-        if name.startswith("out"):
-            os.remove(os.path.join(work, name))
+    for name in [n for n in os.listdir(work) if n.startswith("out")]:  # links closed before
+        os.remove(os.path.join(work, name))
     env = dict(os.environ, LD_LIBRARY_PATH=DROPIN, QVX_BOARDS=str(boards), QVX_BOARD_TIMING=timing,
                QVX_BOARD_FLASH_OUT=os.path.join(work, "out"), **dict(env))
     return subprocess.Popen([QUORVEX, *args], env=env, stdout=stdout, stderr=subprocess.PIPE, cwd=work,
@@ -24,7 +23,7 @@ def ends(process, status, line, work, boards=1):
     out, err = process.communicate(timeout=20)
     assert process.returncode == status and line.encode() in (err or b""), (process.args, err)
     outs = ["out"] if boards == 1 else ["out.QVX%05d" % n for n in range(1, boards + 1)]
-    closed = [n for n in os.listdir(work) if n.startswith("out")]
+    closed = [n for n in os.listdir(work) if n.startswith(("out", ".qvx"))]  # or a temporary
     assert sorted(closed) == (sorted(outs) if boards else []), ("links closed", closed)
     return out
 
@@ -57,13 +56,15 @@ def lost_output(work):
                  "standard output could not be written: no space left on device", work)
     ends(start(work, "list", "--json", preexec_fn=lambda: os.close(1)), 4,
          "standard output could not be written: bad file descriptor", work)
-    # A log on a full disk: the file size limit with SIGXFSZ as it comes, and no core file.
+    # A full disk for the log and for a dump: the file size limit, SIGXFSZ as it comes, no core.
     log = os.path.join(work, "log")
     open(log, "wb").write(b"\n" * 99_000)
-    limits = lambda: [resource.setrlimit(r, (n, n)) for r, n in ((resource.RLIMIT_FSIZE, 100_000),
-                                                                  (resource.RLIMIT_CORE, 0))]
-    ends(start(work, "flash", "--log", log, preexec_fn=limits), 4,
+    limits = lambda size: lambda: [resource.setrlimit(r, (n, n)) for r, n in (
+        (resource.RLIMIT_FSIZE, size), (resource.RLIMIT_CORE, 0))]
+    ends(start(work, "flash", "--log", log, preexec_fn=limits(100_000)), 4,
          "the log %s could not be written: file too large" % log, work)
+    ends(start(work, "dump", "x.bin", preexec_fn=limits(1000)), 1,
+         "x.bin: cannot be written: file too large", work)
 
 
 def odd_bytes(work):
@@ -96,6 +97,7 @@ def arguments_and_paths(work):
             (["list", "--log", "/dev/full"], 2, "/dev/full: not a regular file"),
             (["dump", at("mine.bin"), "--force"], 0, ""),
             (["flash", "--image", at("mine.bin"), "--log", at("link")], 2, "the log cannot go"),
+            (["dump", at("new.bin")], 0, ""),
             (["dump", at("new.bin"), "--log", at("new.bin")], 2, "the log cannot go into")):
         out = ends(start(work, *args, "--json"), status, line, work, boards=int(status == 0))
         document = json.loads(out.decode())
@@ -106,7 +108,7 @@ def arguments_and_paths(work):
     mine = os.stat(at("mine.bin"))
     assert (stat.S_IMODE(mine.st_mode), mine.st_size) == (0o640, 65544)
     left = {n for n in os.listdir(work) if not n.startswith("out")} - {"node"}
-    assert left == {"big.bin", "fifo", "link", "loop", "mine.bin"}, left
+    assert left == {"big.bin", "fifo", "link", "loop", "mine.bin", "new.bin"}, left
 
 
 if __name__ == "__main__":
