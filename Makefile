@@ -217,7 +217,8 @@ fuzz-smoke: deps $(FUZZ_BUILD)/build.ninja
 # over all of them on their own, with Qt's and Windows' macros known.
 LINT_FILES = $(shell git ls-files 'src/*.cpp' 'tools/*.cpp')
 WIN_LINT_FILES = $(shell git ls-files 'src/ui/win32/*.cpp') src/link/dynamic_library.cpp \
-                 src/cli/terminal.cpp src/cli/link_log.cpp
+                 src/cli/terminal.cpp src/cli/link_log.cpp src/cli/interrupt.cpp src/cli/main.cpp \
+                 src/image/file_io.cpp
 LINUX_LINT_FILES = $(filter-out $(shell git ls-files 'src/ui/win32/*.cpp'),$(LINT_FILES))
 
 define clang-tidy

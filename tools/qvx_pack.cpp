@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "image/file_io.h"
@@ -40,12 +39,6 @@ bool WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
   return !problem;
 }
 
-// Also catches the same file reached through a link or a different spelling of the path.
-bool IsSameFile(const fs::path& a, const fs::path& b) {
-  std::error_code error;
-  return fs::equivalent(a, b, error) && !error;
-}
-
 std::string Version(const std::vector<std::uint8_t>& image) {
   const std::uint8_t version = image[qvx::kVersionOffset];
   return std::to_string(version >> 4) + "." + std::to_string(version & 0x0F);
@@ -55,12 +48,12 @@ int Pack(const fs::path& input, const fs::path& output) {
   auto plain = ReadFile(input);
   if (!plain) return kFailure;
   if (plain->size() != qvx::kImageSize) {
-    Fail(input.string() + " holds " + std::to_string(plain->size()) +
+    Fail(qvx::PathText(input) + " holds " + std::to_string(plain->size()) +
          " bytes; a firmware image is exactly " + std::to_string(qvx::kImageSize));
     return kFailure;
   }
   if (const auto broken = qvx::BrokenHeaderRule(*plain)) {
-    Fail(input.string() + ": " + std::string(*broken) + "; the program would refuse it");
+    Fail(qvx::PathText(input) + ": " + std::string(*broken) + "; the program would refuse it");
     return kFailure;
   }
   qvx::FirmwareImage image;
@@ -68,7 +61,7 @@ int Pack(const fs::path& input, const fs::path& output) {
   image.ScrambleImage();
   if (!WriteFile(output, image.ResourceData)) return kFailure;
   std::printf("packed firmware v%s into %s\n", Version(image.ImageBuffer).c_str(),
-              output.string().c_str());
+              qvx::PathText(output).c_str());
   return 0;
 }
 
@@ -76,7 +69,7 @@ int Unpack(const fs::path& input, const fs::path& output) {
   auto container = ReadFile(input);
   if (!container) return kFailure;
   if (container->size() < qvx::kContainerSize) {
-    Fail(input.string() + " holds " + std::to_string(container->size()) +
+    Fail(qvx::PathText(input) + " holds " + std::to_string(container->size()) +
          " bytes; a firmware container has at least " + std::to_string(qvx::kContainerSize));
     return kFailure;
   }
@@ -89,12 +82,12 @@ int Unpack(const fs::path& input, const fs::path& output) {
   image.DescrambleImage();
   if (!WriteFile(output, image.ImageBuffer)) return kFailure;
   if (const auto broken = qvx::BrokenHeaderRule(image.ImageBuffer)) {
-    Fail(output.string() + " written for inspection, but " + std::string(*broken) +
+    Fail(qvx::PathText(output) + " written for inspection, but " + std::string(*broken) +
          "; the program would refuse this container");
     return kFailure;
   }
   std::printf("unpacked firmware v%s into %s\n", Version(image.ImageBuffer).c_str(),
-              output.string().c_str());
+              qvx::PathText(output).c_str());
   return 0;
 }
 
@@ -114,8 +107,9 @@ int main(int argc, char** argv) {
     Fail("unknown command \"" + std::string(command) + "\"; use pack or unpack");
     return kUsageError;
   }
-  if (IsSameFile(input, output)) {
-    Fail("refusing to overwrite the input " + input.string());
+  // Also the same file reached through a link or a different spelling of the path.
+  if (qvx::SameFile(input, output)) {
+    Fail("refusing to overwrite the input " + qvx::PathText(input));
     return kFailure;
   }
   return command == "pack" ? Pack(input, output) : Unpack(input, output);

@@ -45,6 +45,8 @@ class fmStart : private UpdateEvents {
   void Started(int blocks, int progressMaximum) override;
   void BlockStarted(int number) override;
   bool StopNow() override;
+  // Never pumps: a close shows only at the next StopNow.
+  bool StopRequested() override { return view_.IsClosed(); }
 
   // Shows exactly these buttons and focuses the first of them in the tab order, so that Space
   // presses it with no Tab first (none: the window keeps the focus).

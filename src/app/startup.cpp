@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "image/file_io.h"
 #include "image/firmware_file.h"
 
 namespace qvx {
@@ -12,11 +13,6 @@ namespace {
 
 constexpr char kProgram[] = "quorvex-updater";
 constexpr char kUsage[] = "Usage: quorvex-updater [--image FILE] [--help] [--version]";
-
-// UTF-8 to a path, which on Windows would otherwise read it in the ANSI code page.
-std::filesystem::path PathFromUtf8(const std::string& text) {
-  return std::u8string(text.begin(), text.end());
-}
 
 Startup Refused(std::string message) {
   return {{}, kBadStartup, std::string(kProgram) + ": " + std::move(message)};

@@ -19,6 +19,8 @@
 //   QVX_BOARD_FAIL       a driver call that fails with FT_IO_ERROR on every board: "purge:1" the
 //                        first purge, "write:0" every write (purge, write or read)
 //   QVX_BOARD_CORRUPT    a flash byte (0 to 65,535) whose read-back always comes back altered
+//   QVX_BOARD_SILENT     a command whose replies never come: "RF:3" the third "RF", "RF:0" every
+//   QVX_BOARD_SERIAL     the first board's serial number, any bytes (at most 15)
 
 #include <algorithm>
 #include <cstdint>
@@ -60,6 +62,16 @@ std::size_t BoardsFrom(const std::string& text) {
   char* end = nullptr;
   const unsigned long value = std::strtoul(text.c_str(), &end, 10);
   return (!text.empty() && *end == '\0' && value >= 1 && value <= kMaxBoards) ? value : 1;
+}
+
+// "RF:3" as the mnemonic and the nth; nothing for anything else.
+std::optional<std::pair<std::string, int>> SilenceFrom(const std::string& text) {
+  const std::size_t colon = text.find(':');
+  char* end = nullptr;
+  const long nth =
+      colon == std::string::npos ? -1 : std::strtol(text.c_str() + colon + 1, &end, 10);
+  if (nth < 0 || *end != '\0' || nth > 1'000'000) return std::nullopt;
+  return std::pair{text.substr(0, colon), static_cast<int>(nth)};
 }
 
 // "purge:1" as the call and the nth; nothing for anything else.
@@ -104,8 +116,10 @@ struct DropIn {
   DropIn() {
     if (plugs.empty()) {
       const std::size_t boards = BoardsFrom(Env("QVX_BOARDS"));
+      const std::string first = Env("QVX_BOARD_SERIAL");
       for (std::size_t i = 0; i < boards; ++i) {
-        SetUp(rack.Plug(BoardRack::SerialNumberOf(i), BoardRack::PortOf(i)), boards > 1);
+        const std::string serial = (i == 0 && !first.empty()) ? first : BoardRack::SerialNumberOf(i);
+        SetUp(rack.Plug(serial, BoardRack::PortOf(i)), boards > 1);
       }
     }
     if (const std::string out = Env("QVX_BOARD_FLASH_OUT"); !out.empty()) {
@@ -130,6 +144,9 @@ struct DropIn {
     board.SetAttached(Env("QVX_BOARD_ABSENT") != "1");
     if (const auto failure = FailureFrom(Env("QVX_BOARD_FAIL"))) {
       board.FailCall(failure->first, failure->second, qvx::ft::IO_ERROR);
+    }
+    if (const auto silence = SilenceFrom(Env("QVX_BOARD_SILENT"))) {
+      board.SwallowReply(silence->first, silence->second);
     }
     if (const std::string corrupt = Env("QVX_BOARD_CORRUPT"); !corrupt.empty()) {
       board.CorruptReadBack(std::strtoul(corrupt.c_str(), nullptr, 0) % VirtualBoard::kFlashBytes,

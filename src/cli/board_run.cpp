@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "cli/exit_status.h"
+#include "cli/printable.h"
 
 namespace qvx::cli {
 
@@ -47,7 +48,7 @@ BoardRun::BoardRun(const Context& context, const std::string& serialNumber,
                    ProgressDisplay& display)
     : context_(context),
       display_(display),
-      line_(display.Add(serialNumber.empty() ? kBoardDescription : serialNumber)),
+      line_(display.Add(serialNumber.empty() ? kBoardDescription : Printable(serialNumber))),
       session_(context.driver, context.image, *this),
       start_(std::chrono::steady_clock::now()) {
   session_.Link.SerialNumber = serialNumber;
@@ -146,6 +147,11 @@ void BoardRun::Executed(std::int32_t operand) {
 }
 
 bool BoardRun::StopNow() {
+  return context_.interrupted;
+}
+
+// An interrupt also ends a silent board's read retries, which would otherwise last seconds.
+bool BoardRun::StopRequested() {
   return context_.interrupted;
 }
 

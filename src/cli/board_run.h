@@ -67,6 +67,7 @@ class BoardRun : private UpdateEvents {
   void Purged() override;
   void Executed(std::int32_t operand) override;
   bool StopNow() override;
+  bool StopRequested() override;
 
   const Context& context_;
   ProgressDisplay& display_;

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "cli/exit_status.h"
+#include "cli/printable.h"
 
 namespace qvx::cli {
 
@@ -53,6 +54,10 @@ std::string OpenAdvice(D2xx& driver, const ListedDevice& device) {
 std::string WhyNotOpened(D2xx& driver, const Listing& listing, const std::string& serialNumber,
                          const Outcome& opened) {
   if (opened.cause == Outcome::Cause::NotInUpdateMode) return opened.Text();
+  // The device opened, so no advice on opening it applies: the call that failed says it all.
+  if (opened.call && opened.call->call != "FT_OpenEx") {
+    return "could not be set up (" + opened.call->Text() + ")";
+  }
   for (const ListedDevice& device : listing.value_or(std::vector<ListedDevice>{})) {
     if (!serialNumber.empty() && device.serialNumber == serialNumber) {
       return "could not be opened: " + OpenAdvice(driver, device);
@@ -61,8 +66,9 @@ std::string WhyNotOpened(D2xx& driver, const Listing& listing, const std::string
   if (!opened.call || opened.call->status != ft::DEVICE_NOT_FOUND) {
     return "could not be opened" + (opened.call ? " (" + opened.call->Text() + ")" : "");
   }
-  return serialNumber.empty() ? "no Quorvex board found"
-                              : "no board with serial number " + serialNumber + " is attached";
+  return serialNumber.empty()
+             ? "no Quorvex board found"
+             : "no board with serial number " + Printable(serialNumber) + " is attached";
 }
 
 std::optional<int> Choose(const Context& context, const BoardOptions& boards, bool mayTakeAll,
@@ -83,7 +89,7 @@ std::optional<int> Choose(const Context& context, const BoardOptions& boards, bo
   if (found.empty()) {
     context.Error("no Quorvex board found");
     for (const ListedDevice& device : *listing) {
-      context.Error((device.serialNumber.empty() ? "FTDI device" : device.serialNumber) +
+      context.Error((device.serialNumber.empty() ? "FTDI device" : Printable(device.serialNumber)) +
                     " could not be opened: " + OpenAdvice(context.driver, device));
     }
     return kNoBoard;
@@ -91,7 +97,7 @@ std::optional<int> Choose(const Context& context, const BoardOptions& boards, bo
   if (found.size() > 1 && !(mayTakeAll && boards.all)) {
     std::string text = std::to_string(found.size()) + " boards are attached; choose one with ";
     text += mayTakeAll ? "--serial or take all with --all:" : "--serial:";
-    for (const std::string& board : found) text += "\n  " + board;
+    for (const std::string& board : found) text += "\n  " + Printable(board);
     context.Error(text);
     return kUsage;
   }

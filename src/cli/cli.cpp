@@ -3,21 +3,29 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <optional>
+#include <sstream>
 #include <utility>
 
 #include "app/texts.h"
 #include "cli/command.h"
 #include "cli/exit_status.h"
+#include "image/file_io.h"
 #include "image/firmware_file.h"
 
 namespace qvx::cli {
 
+const CLI::Validator kNotEmpty(
+    [](const std::string& value) { return value.empty() ? "must not be empty" : std::string(); },
+    "", "not empty");
+
 void AddBoardOptions(CLI::App* command, BoardOptions& boards, bool mayTakeAll) {
   CLI::Option* serial =
       command->add_option("--serial", boards.serial, "The board with this serial number");
-  serial->option_text("S");
+  serial->option_text("S")->check(kNotEmpty);
   if (mayTakeAll) {
     command->add_flag("--all", boards.all, "Every board in update mode, all at once")
         ->excludes(serial);
@@ -29,82 +37,175 @@ void AddImageOption(CLI::App* command, std::string& image) {
       ->add_option("--image", image,
                    "Firmware file instead of the image the program carries: a container "
                    "(262,176 bytes) or a plain image (65,544 bytes)")
-      ->option_text("FILE");
+      ->option_text("FILE")
+      ->check(kNotEmpty);
 }
 
-int Run(const std::vector<std::string>& args, const Environment& env) {
-  GlobalOptions options;
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string NotWritten(const std::string& what, int error) {
+  return what + " could not be written" + (error != 0 ? ": " + SystemReason(error) : "");
+}
+
+// One run of the program: what it was asked, what it must still say, and whether everything it
+// wrote went out.
+class Program {
+ public:
+  explicit Program(const Environment& env) : env_(env), err_(env.err) {}
+
+  // Parses, checks and runs the command; its status.
+  int Start(const std::vector<std::string>& args);
+  // The JSON document, whatever way the run ended, and the checks of what was written: a status
+  // that would be a success becomes kNotWritten when something was lost.
+  int Finish(int status);
+
+ private:
+  int Fail(const std::string& text, int status) {
+    errors_.push_back(text);
+    err_.Write("quorvex: " + text + "\n");
+    return status;
+  }
+  void Lost(int& status, const std::string& text) {
+    if (status == kSucceeded) status = kNotWritten;
+    Fail(text, status);
+  }
+  int OpenLog(const Command& command);
+
+  const Environment& env_;
+  GlobalOptions options_;
+  SharedStream err_;
+  std::vector<std::string> errors_;
+  Json document_ = Json::object();
+  Json command_ = nullptr;  // the command's name, once known
+  LinkLog log_;
+  std::ofstream logFile_;
+  std::optional<SharedStream> logSink_;
+};
+
+int Program::Start(const std::vector<std::string>& args) {
   CLI::App app{
       "Identifies Quorvex boards and replaces their firmware, on one board or on many at once.",
       "quorvex"};
   app.footer(kExitStatusHelp);
   app.set_version_flag("--version", "quorvex " QVX_VERSION);
   app.require_subcommand(1);
+  // "/x" is a path, never an option, on Windows too.
+  app.allow_windows_style_options(false);
   // The options below are taken after the command too.
   app.fallthrough();
-  app.add_flag("--json", options.json, "One JSON document on standard output instead of tables");
-  app.add_flag("-q,--quiet", options.quiet, "No progress: only the outcome");
-  app.add_flag("-v,--verbose", options.verbose,
+  app.add_flag("--json", options_.json, "One JSON document on standard output instead of tables");
+  app.add_flag("-q,--quiet", options_.quiet, "No progress: only the outcome");
+  app.add_flag("-v,--verbose", options_.verbose,
                "Log on standard error what the link does that matters when something fails");
-  app.add_option("--log", options.log, "Write that log to FILE")->option_text("FILE");
+  app.add_option("--log", options_.log, "Write that log to FILE, a regular file")
+      ->option_text("FILE")
+      ->check(kNotEmpty);
   const std::array commands{AddList(app), AddInfo(app), AddFlash(app), AddVerify(app),
                             AddDump(app)};
+  const auto chosen = [&commands] {
+    return std::ranges::find_if(commands, [](const Command& c) { return c.parser->parsed(); });
+  };
   try {
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     app.parse(reversed);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error, env.out, env.err) == 0 ? kSucceeded : kUsage;
+    std::ostringstream help;
+    std::ostringstream message;
+    const int status = app.exit(error, help, message) == 0 ? kSucceeded : kUsage;
+    options_.json = options_.json || std::ranges::find(args, "--json") != args.end();
+    if (chosen() != commands.end()) command_ = chosen()->parser->get_name();
+    if (!message.str().empty()) Fail(message.str().substr(0, message.str().find('\n')), status);
+    if (!options_.json) {
+      env_.out << help.str();
+    } else if (!help.str().empty()) {
+      document_["help"] = help.str();
+    }
+    return status;
   }
-  const Command& command =
-      *std::ranges::find_if(commands, [](const Command& c) { return c.parser->parsed(); });
-  SharedStream err(env.err);
+  const Command& command = *chosen();
+  command_ = command.parser->get_name();
 
   // The image is checked before any board is touched.
-  ResourceLoader image = env.firmware;
+  ResourceLoader image = env_.firmware;
   if (command.image != nullptr && !command.image->empty()) {
-    FirmwareFile file = ReadFirmwareFile(*command.image);
-    if (file.problem) {
-      err.Write("quorvex: " + file.problem->Text() + "\n");
-      return kUsage;
-    }
+    FirmwareFile file = ReadFirmwareFile(PathFromUtf8(*command.image));
+    if (file.problem) return Fail(file.problem->Text(), kUsage);
     image = ServeContainer(std::move(file.container));
   }
   FirmwareImage probe(image);
   probe.ImageResourceId = kImageResourceId;
   if (const auto problem = probe.LoadFirmwareImage()) {
-    err.Write("quorvex: the firmware image is not valid: " + problem->Text() + "\n");
-    return kUsage;
+    return Fail("the firmware image is not valid: " + problem->Text(), kUsage);
   }
-
-  LinkLog log;
-  if (options.verbose) log.AddSink(err);
-  std::ofstream logFile;
-  std::optional<SharedStream> logSink;
-  if (!options.log.empty()) {
-    logFile.open(options.log, std::ios::app);
-    if (!logFile) {
-      err.Write("quorvex: " + options.log + ": cannot be written\n");
-      return kUsage;
-    }
-    log.AddSink(logSink.emplace(logFile));
-  }
-  LoggingDriver loggingDriver(env.driver, log);
+  if (options_.verbose) log_.AddSink(err_);
+  if (const int status = OpenLog(command); status != kSucceeded) return status;
+  LoggingDriver loggingDriver(env_.driver, log_);
 
   // The log shares standard error with the progress, so with -v the lines are never redrawn.
-  const auto style = options.quiet                           ? ProgressDisplay::Style::Quiet
-                     : env.errIsTerminal && !options.verbose ? ProgressDisplay::Style::InPlace
-                                                             : ProgressDisplay::Style::PerStage;
-  ProgressDisplay display(err, style);
-  Context context{options,
-                  log.Enabled() ? static_cast<D2xx&>(loggingDriver) : env.driver,
+  const auto style = options_.quiet                            ? ProgressDisplay::Style::Quiet
+                     : env_.errIsTerminal && !options_.verbose ? ProgressDisplay::Style::InPlace
+                                                               : ProgressDisplay::Style::PerStage;
+  ProgressDisplay display(err_, style);
+  Context context{options_,
+                  log_.Enabled() ? static_cast<D2xx&>(loggingDriver) : env_.driver,
                   image,
                   VersionText(probe.ImageMajor, probe.ImageMinor),
-                  env.out,
-                  err,
-                  log,
+                  env_.out,
+                  err_,
+                  log_,
                   display,
-                  env.interrupted};
+                  env_.interrupted,
+                  document_,
+                  errors_};
   return command.run(context);
+}
+
+// The log never goes into a file the command reads or writes.
+int Program::OpenLog(const Command& command) {
+  if (options_.log.empty()) return kSucceeded;
+  const std::filesystem::path path = PathFromUtf8(options_.log);
+  for (const std::string* other : {command.image, command.output}) {
+    if (other != nullptr && !other->empty() && SameFile(path, PathFromUtf8(*other))) {
+      return Fail(options_.log + ": the log cannot go into a file the command reads or writes",
+                  kUsage);
+    }
+  }
+  if (const auto problem = AppendTargetProblem(path)) return Fail(problem->Text(), kUsage);
+  logFile_.open(path, std::ios::app | std::ios::binary);
+  if (!logFile_) return Fail(options_.log + ": cannot be written", kUsage);
+  log_.AddSink(logSink_.emplace(logFile_));
+  return kSucceeded;
+}
+
+int Program::Finish(int status) {
+  if (logSink_ && logSink_->Error() != 0) {
+    Lost(status, NotWritten("the log " + options_.log, logSink_->Error()));
+  }
+  if (err_.Error() != 0) Lost(status, NotWritten("standard error", err_.Error()));
+  if (options_.json) {
+    Json document{{"command", command_}, {"status", status}};
+    if (status != kSucceeded && !errors_.empty()) {
+      std::string text;
+      for (const std::string& line : errors_) text += (text.empty() ? "" : "\n") + line;
+      document["error"] = text;
+    }
+    document.update(document_);
+    // Serial numbers and file names are bytes: any that are not UTF-8 show as U+FFFD.
+    env_.out << document.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+  }
+  errno = 0;
+  env_.out.flush();
+  if (!env_.out) Lost(status, NotWritten("standard output", errno));
+  return status;
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, const Environment& env) {
+  Program program(env);
+  return program.Finish(program.Start(args));
 }
 
 }  // namespace qvx::cli

@@ -15,11 +15,14 @@ struct BoardOptions {
 };
 void AddBoardOptions(CLI::App* command, BoardOptions& boards, bool mayTakeAll);
 void AddImageOption(CLI::App* command, std::string& image);
+// Refuses an empty value, which would otherwise read as "not given".
+extern const CLI::Validator kNotEmpty;
 
 // One subcommand: its parser, with its own options, and what runs it once it is chosen.
 struct Command {
   CLI::App* parser;
-  const std::string* image;  // its --image FILE; null for a command that takes none
+  const std::string* image;   // its --image FILE; null for a command that takes none
+  const std::string* output;  // the file it writes; null for a command that writes none
   std::function<int(Context&)> run;
 };
 

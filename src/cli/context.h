@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <nlohmann/json_fwd.hpp>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "cli/link_log.h"
 #include "cli/progress.h"
@@ -31,9 +33,16 @@ struct Context {
   LinkLog& log;
   ProgressDisplay& display;
   const std::atomic<bool>& interrupted;
+  // With --json, the command's own fields; the program adds "command", "status" and "error" and
+  // prints the one document whatever way the command ends.
+  nlohmann::ordered_json& document;
+  std::vector<std::string>& errors;  // every error line, for the document
 
   // "quorvex: <text>" on standard error.
-  void Error(const std::string& text) const { err.Write("quorvex: " + text + "\n"); }
+  void Error(const std::string& text) const {
+    errors.push_back(text);
+    err.Write("quorvex: " + text + "\n");
+  }
 };
 
 }  // namespace qvx::cli

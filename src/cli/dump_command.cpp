@@ -5,6 +5,7 @@
 #include "cli/board_run.h"
 #include "cli/command.h"
 #include "cli/exit_status.h"
+#include "cli/printable.h"
 #include "cli/report.h"
 #include "image/file_io.h"
 
@@ -19,9 +20,11 @@ struct DumpOptions {
 };
 
 int Dump(const Context& context, const DumpOptions& options) {
-  const std::filesystem::path file = options.file;
-  if (!options.force && std::filesystem::exists(file)) {
-    context.Error(file.string() + ": " + kFileExists + "; --force replaces it");
+  const std::filesystem::path file = PathFromUtf8(options.file);
+  // What the file system would refuse at the end is refused before the board is read.
+  if (const auto problem = WriteTargetProblem(file, options.force)) {
+    context.Error(problem->Text() +
+                  (problem->reason == kFileExists ? "; --force replaces it" : ""));
     return kUsage;
   }
   Listing listing;
@@ -32,11 +35,14 @@ int Dump(const Context& context, const DumpOptions& options) {
   run.Close();
   context.display.Finish();
   const BoardReport& r = run.Report();
-  if (ExitStatus(r) == kSucceeded) {
-    context.out << r.board << ": flash written to " << file.string() << " (firmware v" << r.before
-                << ")\n";
+  if (ExitStatus(r) != kSucceeded) {
+    context.Error(Printable(r.board) + ": " + Describe(r));
+  } else if (context.options.json) {
+    context.document = SerialJson(r.board);
+    context.document.update({{"file", options.file}, {"firmware", r.before}});
   } else {
-    context.Error(r.board + ": " + Describe(r));
+    context.out << Printable(r.board) << ": flash written to " << options.file << " (firmware v"
+                << r.before << ")\n";
   }
   return ExitStatus(r);
 }
@@ -47,9 +53,9 @@ Command AddDump(CLI::App& app) {
   auto options = std::make_shared<DumpOptions>();
   CLI::App* dump = app.add_subcommand("dump", "Read the whole flash into FILE, a plain image");
   AddBoardOptions(dump, options->boards, /*mayTakeAll=*/false);
-  dump->add_option("FILE", options->file, "Where the image goes")->required();
-  dump->add_flag("--force", options->force, "Replace FILE when it exists");
-  return {dump, nullptr, [options](Context& c) { return Dump(c, *options); }};
+  dump->add_option("FILE", options->file, "Where the image goes")->required()->check(kNotEmpty);
+  dump->add_flag("--force", options->force, "Replace FILE when it is a regular file");
+  return {dump, nullptr, &options->file, [options](Context& c) { return Dump(c, *options); }};
 }
 
 }  // namespace qvx::cli

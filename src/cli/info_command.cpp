@@ -5,13 +5,12 @@
 #include "cli/board_run.h"
 #include "cli/command.h"
 #include "cli/exit_status.h"
+#include "cli/printable.h"
 #include "cli/report.h"
 
 namespace qvx::cli {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 struct InfoOptions {
   BoardOptions boards;
@@ -28,21 +27,17 @@ int Info(const Context& context, const InfoOptions& options) {
   context.display.Finish();
   const BoardReport& r = run.Report();
   if (ExitStatus(r) != kSucceeded) {
-    context.Error(r.board + ": " + Describe(r));
+    context.Error(Printable(r.board) + ": " + Describe(r));
     return ExitStatus(r);
   }
   const BoardSession& session = run.Session();
   if (context.options.json) {
-    context.out << Json{{"command", "info"},
-                        {"status", kSucceeded},
-                        {"serial", r.board},
-                        {"hardware", VersionText(session.Link.HwMajor, session.Link.HwMinor)},
-                        {"firmware", r.before},
-                        {"image", context.imageVersion},
-                        {"hardwareText", session.HardwareText()},
-                        {"firmwareText", session.FirmwareStatusText()}}
-                       .dump(2)
-                << "\n";
+    context.document = SerialJson(r.board);
+    context.document.update({{"hardware", VersionText(session.Link.HwMajor, session.Link.HwMinor)},
+                             {"firmware", r.before},
+                             {"image", context.imageVersion},
+                             {"hardwareText", session.HardwareText()},
+                             {"firmwareText", session.FirmwareStatusText()}});
   } else {
     context.out << session.HardwareText() << "\n" << session.FirmwareStatusText() << "\n";
   }
@@ -56,7 +51,7 @@ Command AddInfo(CLI::App& app) {
   CLI::App* info = app.add_subcommand("info", "One board's versions beside the image's");
   AddBoardOptions(info, options->boards, /*mayTakeAll=*/false);
   AddImageOption(info, options->image);
-  return {info, &options->image, [options](Context& c) { return Info(c, *options); }};
+  return {info, &options->image, nullptr, [options](Context& c) { return Info(c, *options); }};
 }
 
 }  // namespace qvx::cli

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "cli/printable.h"
+
 namespace qvx::cli {
 
 namespace {
@@ -29,7 +31,7 @@ std::string Timestamp() {
 }  // namespace
 
 void LinkLog::Write(std::string_view board, std::string_view event) {
-  const std::string line = Timestamp() + " " + std::string(board) + " " + std::string(event) + "\n";
+  const std::string line = Timestamp() + " " + Printable(board) + " " + std::string(event) + "\n";
   for (SharedStream* sink : sinks_) sink->Write(line);
 }
 

@@ -5,6 +5,7 @@
 #include "cli/board_run.h"
 #include "cli/command.h"
 #include "cli/exit_status.h"
+#include "cli/printable.h"
 #include "cli/report.h"
 
 namespace qvx::cli {
@@ -37,29 +38,28 @@ int List(const Context& context) {
         const QVXModule& link = run.Session().Link;
         const std::string hardware = usable ? VersionText(link.HwMajor, link.HwMinor) : "-";
         const std::string firmware = usable ? VersionText(link.FwMajor, link.FwMinor) : "-";
-        boards.push_back({{"serial", device.serialNumber},
-                          {"description", device.description},
-                          {"hardware", hardware},
-                          {"firmware", firmware},
-                          {"updateMode", usable}});
-        rows.push_back(
-            {device.serialNumber, device.description, hardware, firmware, usable ? "yes" : "no"});
+        Json board = SerialJson(device.serialNumber);
+        board.update({{"description", device.description},
+                      {"hardware", hardware},
+                      {"firmware", firmware},
+                      {"updateMode", usable}});
+        boards.push_back(board);
+        rows.push_back({Printable(device.serialNumber), Printable(device.description), hardware,
+                        firmware, usable ? "yes" : "no"});
         continue;
       }
     }
-    unopened.push_back(
-        {{"serial", device.serialNumber}, {"description", device.description}, {"reason", why}});
-    problems.push_back((device.serialNumber.empty() ? "FTDI device" : device.serialNumber) + ": " +
-                       why);
+    Json board = SerialJson(device.serialNumber);
+    board.update({{"description", device.description}, {"reason", why}});
+    unopened.push_back(board);
+    problems.push_back(
+        (device.serialNumber.empty() ? "FTDI device" : Printable(device.serialNumber)) + ": " +
+        why);
   }
   const int status = boards.empty() ? kNoBoard : kSucceeded;
   if (context.options.json) {
-    context.out << Json{{"command", "list"},
-                        {"status", status},
-                        {"boards", boards},
-                        {"unopened", unopened}}
-                       .dump(2)
-                << "\n";
+    context.document["boards"] = boards;
+    context.document["unopened"] = unopened;
   } else if (!boards.empty()) {
     PrintTable(context.out, rows);
   }
@@ -74,7 +74,7 @@ Command AddList(CLI::App& app) {
   CLI::App* list = app.add_subcommand(
       "list",
       "Every attached board and its versions; every FTDI device that could not be opened, and why");
-  return {list, nullptr, List};
+  return {list, nullptr, nullptr, List};
 }
 
 }  // namespace qvx::cli

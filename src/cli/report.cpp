@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/exit_status.h"
+#include "cli/printable.h"
 
 namespace qvx::cli {
 
@@ -13,10 +14,8 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 Json ToJson(const BoardReport& r) {
-  Json board{{"serial", r.board},
-             {"result", ResultText(r)},
-             {"message", r.message},
-             {"firmwareBefore", r.before}};
+  Json board = SerialJson(r.board);
+  board.update({{"result", ResultText(r)}, {"message", r.message}, {"firmwareBefore", r.before}});
   if (r.operation == Operation::Verify) {
     board["differences"] = Json::array();
     for (const Difference& d : r.outcome ? r.outcome->differences : std::vector<Difference>{}) {
@@ -32,6 +31,12 @@ Json ToJson(const BoardReport& r) {
 }
 
 }  // namespace
+
+Json SerialJson(const std::string& serial) {
+  Json fields{{"serial", serial}};
+  if (!IsUtf8(serial)) fields["serialHex"] = Hex(serial);
+  return fields;
+}
 
 void PrintTable(std::ostream& out, const Table& rows) {
   std::vector<std::size_t> widths;
@@ -63,15 +68,15 @@ std::string Describe(const BoardReport& report) {
   return ResultText(report) + (report.message.empty() ? "" : ": " + report.message);
 }
 
-void ReportBoards(const Context& context, const std::vector<const BoardReport*>& reports,
-                  Operation operation, int status) {
+void ReportBoards(const Context& context, const std::vector<const BoardReport*>& reports) {
   if (context.options.json) {
-    Json document{{"command", operation == Operation::Verify ? "verify" : "flash"},
-                  {"status", status},
-                  {"image", context.imageVersion}};
-    document["boards"] = Json::array();
-    for (const BoardReport* r : reports) document["boards"].push_back(ToJson(*r));
-    context.out << document.dump(2) << "\n";
+    // Without a table, each board that did not succeed is also an error line.
+    for (const BoardReport* r : reports) {
+      if (ExitStatus(*r) != kSucceeded) context.Error(Printable(r->board) + ": " + Describe(*r));
+    }
+    context.document["image"] = context.imageVersion;
+    context.document["boards"] = Json::array();
+    for (const BoardReport* r : reports) context.document["boards"].push_back(ToJson(*r));
     return;
   }
   // The result last, as a failure's text is long.
@@ -79,7 +84,8 @@ void ReportBoards(const Context& context, const std::vector<const BoardReport*>&
   for (const BoardReport* r : reports) {
     char seconds[16];
     std::snprintf(seconds, sizeof seconds, "%.1f", r->seconds);
-    rows.push_back({r->board, r->after.empty() ? r->before : r->before + " -> " + r->after, seconds,
+    rows.push_back({Printable(r->board),
+                    r->after.empty() ? r->before : r->before + " -> " + r->after, seconds,
                     Describe(*r)});
   }
   PrintTable(context.out, rows);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -21,9 +22,12 @@ int Combined(const std::vector<const BoardReport*>& reports);
 // "failed: Step 1 - Device verify error! ...", "up to date".
 std::string Describe(const BoardReport& report);
 
-// What came of the boards of a flash or verify: a table on standard output, or with --json one
-// document.
-void ReportBoards(const Context& context, const std::vector<const BoardReport*>& reports,
-                  Operation operation, int status);
+// {"serial": ...}, and beside it "serialHex", the bytes themselves, when they are not UTF-8 (the
+// document then shows each bad byte of "serial" as U+FFFD).
+nlohmann::ordered_json SerialJson(const std::string& serial);
+
+// What came of the boards of a flash or verify: a table on standard output, or with --json the
+// document's fields.
+void ReportBoards(const Context& context, const std::vector<const BoardReport*>& reports);
 
 }  // namespace qvx::cli

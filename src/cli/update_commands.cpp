@@ -58,7 +58,7 @@ int Update(const Context& context, const UpdateOptions& options, Operation opera
   for (const auto& run : runs) run->Close();
 
   const int status = Combined(reports);
-  ReportBoards(context, reports, operation, status);
+  ReportBoards(context, reports);
   return status;
 }
 
@@ -67,7 +67,7 @@ Command AddUpdate(CLI::App& app, const char* name, const char* description, Oper
   CLI::App* command = app.add_subcommand(name, description);
   AddBoardOptions(command, options->boards, /*mayTakeAll=*/true);
   AddImageOption(command, options->image);
-  return {command, &options->image,
+  return {command, &options->image, nullptr,
           [options, operation](Context& c) { return Update(c, *options, operation); }};
 }
 

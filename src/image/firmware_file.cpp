@@ -10,6 +10,14 @@ namespace qvx {
 
 namespace {
 
+// A firmware file has one of two sizes: anything else is refused before it is read.
+std::optional<std::string> SizeProblem(std::uintmax_t size) {
+  if (size == kImageSize || size == kContainerSize) return std::nullopt;
+  return std::to_string(size) + " bytes, but a firmware file is a container of " +
+         std::to_string(kContainerSize) + " bytes or a plain image of " +
+         std::to_string(kImageSize) + " bytes";
+}
+
 // The file's bytes as a container, or the reason they are none.
 std::optional<std::string> Decode(std::vector<std::uint8_t> bytes, FirmwareImage& image) {
   if (bytes.size() == kImageSize) {
@@ -24,9 +32,7 @@ std::optional<std::string> Decode(std::vector<std::uint8_t> bytes, FirmwareImage
     if (const auto broken = BrokenHeaderRule(image.ImageBuffer)) return std::string(*broken);
     return std::nullopt;
   }
-  return std::to_string(bytes.size()) + " bytes, but a firmware file is a container of " +
-         std::to_string(kContainerSize) + " bytes or a plain image of " +
-         std::to_string(kImageSize) + " bytes";
+  return SizeProblem(bytes.size());  // it changed size while it was read
 }
 
 }  // namespace
@@ -34,11 +40,11 @@ std::optional<std::string> Decode(std::vector<std::uint8_t> bytes, FirmwareImage
 FirmwareFile ReadFirmwareFile(const std::filesystem::path& path) {
   FirmwareFile file;
   std::vector<std::uint8_t> bytes;
-  file.problem = ReadWholeFile(path, bytes);
+  file.problem = ReadWholeFile(path, bytes, SizeProblem);
   if (file.problem) return file;
   FirmwareImage image;
   if (auto broken = Decode(std::move(bytes), image)) {
-    file.problem = Problem{path.string(), std::move(*broken)};
+    file.problem = Problem{PathText(path), std::move(*broken)};
   } else {
     file.container = std::move(image.ResourceData);
   }

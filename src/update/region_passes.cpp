@@ -15,8 +15,8 @@ int LastBlockNumber(int first, std::int32_t lengthWords, std::int32_t blockWords
 
 }  // namespace
 
-bool UpdateEngine::GoOn() {
-  if (!events_.StopNow()) return true;
+bool UpdateEngine::GoOn(bool mayPump) {
+  if (!(mayPump ? events_.StopNow() : events_.StopRequested())) return true;
   // Whoever asked may have closed the link already; nothing of it may be touched again.
   Stopped = true;
   OpResult = op::kCommFailure;
@@ -30,10 +30,10 @@ bool UpdateEngine::SpendAttempt(std::int16_t exhausted) {
   return false;
 }
 
-// Failed reads are retried at once, without asking whether to stop.
+// Failed reads are retried at once, asking only whether a stop was requested meanwhile.
 bool UpdateEngine::ReadBlock() {
   for (link_.ReadFlashBlock(); link_.FtStatus != QVXModule::kOk; link_.ReadFlashBlock()) {
-    if (!SpendAttempt(op::kCommFailure)) return false;
+    if (!SpendAttempt(op::kCommFailure) || !GoOn(/*mayPump=*/false)) return false;
   }
   return true;
 }

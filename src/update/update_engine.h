@@ -33,7 +33,7 @@ class UpdateEngine {
   // The bar's value: a pass numbers its blocks on from here and leaves it at its last block.
   int ProgressValue = 0;
   // How the last update ended when it did not succeed: the stage it was in, whether that stage's
-  // "EX" went unanswered, and whether StopNow ended it rather than the board.
+  // "EX" went unanswered, and whether StopNow or StopRequested ended it rather than the board.
   std::optional<Stage> FailedStage;
   bool ExecuteFailed = false;
   bool Stopped = false;
@@ -50,7 +50,8 @@ class UpdateEngine {
 
  private:
   // Each returns false when the operation must end; OpResult then says why.
-  bool GoOn();
+  // Asks StopNow, or StopRequested where the caller may not pump its messages.
+  bool GoOn(bool mayPump = true);
   bool SpendAttempt(std::int16_t exhausted);
   bool ReadBlock();
   bool BlockDiffers(std::int32_t regionOffset, std::int32_t block) const;

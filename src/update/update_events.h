@@ -29,6 +29,10 @@ class UpdateEvents {
   // Asked before every block, after every failed write attempt and after every difference found:
   // true ends the operation there, without another driver call.
   virtual bool StopNow() = 0;
+  // Asked after every failed read attempt, where the window must not pump its messages (its read
+  // retries run unbroken): true ends the operation there as StopNow would. Answered from what is
+  // known already, never by pumping; a silent board's retries may otherwise last seconds.
+  virtual bool StopRequested() { return false; }
 };
 
 }  // namespace qvx

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <latch>
@@ -17,6 +16,7 @@
 #include "cli/cli.h"
 #include "cli/embedded_firmware.h"
 #include "cli/interrupt.h"
+#include "cli/printable.h"
 #include "image/firmware_image.h"
 
 namespace qvx::cli {
@@ -75,13 +75,13 @@ TEST_F(Cli, EachCommandOnOneBoard) {
            {{"dump", dump}, 0, "flash written to " + dump},
            {{"dump", dump}, 2, "exists already; --force replaces it"},
            {{"dump", dump, "--force"}, 0, "flash written to " + dump + " (firmware v1.1)"},
+           {{"dump", dump, "--force", "--json"}, 0, "\"file\": \"" + dump + "\",\n  \"firmware\""},
            {{"info", "--image", dump}, 0, "Firmware: v1.1  -  Upgrading to: v1.1\n"},
-           {{"info", "--image", File("container.bin", *LoadEmbeddedFirmware("JPG", 100))},
-            0,
-            "Upgrading to: v1.6\n"},
+           {{"info", "--image", File("c.bin", *LoadEmbeddedFirmware("JPG", 100))}, 0, "to: v1.6\n"},
            {{"info", "--serial", "QVX00009"}, 3, "no board with serial number QVX00009"},
+           {{"dump", Path("x.bin"), "--serial", "QVX00009"}, 3, "QVX00009: not opened: no board"},
            {{"flash", "--all", "--serial", "QVX00001"}, 2, "excludes"},
-           {{"--help"}, 0, "  130  interrupted (Ctrl-C or SIGTERM)\n"},
+           {{"--help"}, 0, "  4    all else succeeded, but standard output"},
        }) {
     EXPECT_EQ(Run(args), status) << args[0] << err_.str();
     EXPECT_NE((out_.str() + err_.str()).find(shown), std::string::npos) << out_.str() << err_.str();
@@ -94,6 +94,10 @@ TEST_F(Cli, EachCommandOnOneBoard) {
   EXPECT_EQ(Run({"flash"}), 1);
   EXPECT_NE(out_.str().find("  failed: USB Connection Failure! (FT_Purge returned FT_IO_ERROR)\n"),
             std::string::npos);
+  // A set-up call that fails after the open is named; no advice on opening applies.
+  rack_.Board(0).FailCall(board::Call::SetTimeouts, 1, ft::IO_ERROR);
+  EXPECT_EQ(Run({"info"}), 3);
+  EXPECT_NE(err_.str().find("set up (FT_SetTimeouts returned FT_IO_ERROR)"), std::string::npos);
   rack_.Board(0).SetAttached(false);
   EXPECT_EQ(Run({"flash"}), 3);
   EXPECT_EQ(err_.str(), "quorvex: no Quorvex board found\n");
@@ -192,18 +196,31 @@ TEST_F(Cli, ListShowsWhatKeepsABoardClosed) {
       "unopened": [{"serial": "QVX00002", "description": "Quorvex", "reason":
           "could not be opened: in use by another program: close that program, then try again"}]
   })"));
+  EXPECT_EQ(Run({"flash", "--all"}), 3);  // --all leaves alone only boards not in update mode
   rack_.FT_Close(elsewhere);
+}
+
+// Text from the hardware as a terminal may show it: printable UTF-8 as it is, anything else by
+// its bytes.
+TEST(Printable, EscapesEveryByteThatIsNotPrintableUtf8) {
+  for (const auto& [raw, shown] : std::vector<std::pair<std::string, std::string>>{
+           {"Q\\\xC3\xA9\xC4\x80\xE2\x9C\x93\xF0\x9F\x98\x80",
+            "Q\\x5C\xC3\xA9\xC4\x80\xE2\x9C\x93\xF0\x9F\x98\x80"},
+           // controls, a stray byte, an overlong form, a code point too high, a sequence cut short
+           {"\x1B\xC2\x9B\xFF\xE0\x80\x80\xF4\x90\x80\x80\xE2\x9C",
+            "\\x1B\\xC2\\x9B\\xFF\\xE0\\x80\\x80\\xF4\\x90\\x80\\x80\\xE2\\x9C"}}) {
+    EXPECT_EQ(Printable(raw), shown);
+  }
 }
 
 // Ctrl-C while all four boards are in the middle of their update.
 TEST_F(Cli, InterruptEndsEveryUpdateAtItsNextBlockAndClosesEveryLink) {
-  InstallInterruptHandlers();
   std::latch allWriting(4);
-  std::once_flag once;  // one Ctrl-C; no board goes on before its handler has run
+  std::once_flag once;  // one Ctrl-C; no board goes on before it came
   for (std::size_t i = 0; i < 4; ++i) {
     rack_.Board(i).AfterCommand("WF", 3, [&allWriting, &once] {
       allWriting.arrive_and_wait();
-      std::call_once(once, [] { std::raise(SIGINT); });
+      std::call_once(once, [] { InterruptFlag() = true; });
     });
   }
   EXPECT_EQ(Run({"flash", "--all"}), 130);
@@ -212,11 +229,10 @@ TEST_F(Cli, InterruptEndsEveryUpdateAtItsNextBlockAndClosesEveryLink) {
     EXPECT_FALSE(rack_.Board(i).IsOpen());
   }
   EXPECT_EQ(rack_.StrayCalls(), 0);
-  InterruptFlag() = false;  // the handler stays in place for a second Ctrl-C
-  rack_.Board(0).AfterCommand("RF", 2, [] { std::raise(SIGINT); });
+  InterruptFlag() = false;
+  rack_.Board(0).AfterCommand("RF", 2, [] { InterruptFlag() = true; });
   EXPECT_EQ(Run({"verify", "--serial", "QVX00001"}), 130);
   EXPECT_TRUE(out_.str().ends_with("  interrupted\n")) << out_.str();
-  std::signal(SIGINT, SIG_DFL);
 }
 
 }  // namespace
