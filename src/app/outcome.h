@@ -35,6 +35,7 @@ class Outcome {
     Bootloader,       // the board did not answer "SI" after an "EX"
     Differs,          // the read-back differs from the image
     File,             // a file could not be written
+    Older,            // the image is older than the board's firmware, and that was not allowed
   };
 
   static Outcome Done() { return {Kind::Done, Cause::None, 0, {"", ""}, {}}; }

@@ -150,6 +150,7 @@ std::optional<BoardProtocol::Completed> BoardProtocol::Finish() {
     done.command.words = static_cast<std::int32_t>(kBlockBytes / 4);
     std::copy(pending_.begin(), pending_.end(),
               flash_.begin() + static_cast<std::ptrdiff_t>(first));
+    if (firmwareWritten_) firmware_ = *firmwareWritten_;
   }
   commands_.push_back(done.command);
   Reset();

@@ -56,9 +56,13 @@ class BoardProtocol {
   std::size_t DropPartial();
 
   void SetVersions(std::uint8_t hardware, std::uint8_t firmware);
+  // The firmware version "SI" reports once the flash has been written to, as new firmware
+  // reports its own; unset, it stays as it was.
+  void SetWrittenFirmware(std::uint8_t firmware) { firmwareWritten_ = firmware; }
   void SetSignature(std::string signature);
   const std::string& Signature() const { return signature_; }
   std::uint8_t Hardware() const { return hardware_; }
+  std::uint8_t Firmware() const { return firmware_; }
 
   std::vector<std::uint8_t>& Flash() { return flash_; }
   const std::vector<Command>& Commands() const { return commands_; }
@@ -77,6 +81,7 @@ class BoardProtocol {
   std::string signature_ = "KR";
   std::uint8_t hardware_ = 0x21;
   std::uint8_t firmware_ = 0x11;
+  std::optional<std::uint8_t> firmwareWritten_;
   bool bootloader_ = false;
   std::vector<Command> commands_;
   std::size_t ignored_ = 0;

@@ -38,7 +38,11 @@ VirtualBoard& BoardRack::Board(std::size_t index) {
 VirtualBoard& BoardRack::Plug(const std::string& serialNumber, const std::string& port) {
   for (Slot* slot : Slots()) {
     const std::lock_guard guard(slot->lock);
-    if (slot->board.SerialNumber() != serialNumber) continue;
+    const VirtualBoard& board = slot->board;
+    // Serial numbers may repeat, so a board plugged in elsewhere is another one.
+    if (board.SerialNumber() != serialNumber || (board.Attached() && board.Port() != port)) {
+      continue;
+    }
     slot->board.SetPort(port);
     slot->board.SetAttached(true);
     return slot->board;
@@ -51,10 +55,10 @@ VirtualBoard& BoardRack::Plug(const std::string& serialNumber, const std::string
   return board;
 }
 
-void BoardRack::Unplug(const std::string& serialNumber) {
+void BoardRack::Unplug(const std::string& port) {
   for (Slot* slot : Slots()) {
     const std::lock_guard guard(slot->lock);
-    if (slot->board.SerialNumber() == serialNumber) slot->board.SetAttached(false);
+    if (slot->board.Port() == port) slot->board.SetAttached(false);
   }
 }
 

@@ -29,10 +29,10 @@ class BoardRack : public D2xx {
   // For setting up and inspecting while no other thread drives that board.
   VirtualBoard& Board(std::size_t index);
   // Plugs in the board with that serial number at that port: a new board the first time, the same
-  // board, its flash kept, when it comes back. For setting up, like Board().
+  // board, its flash kept, when it comes back (to any port). For setting up, like Board().
   VirtualBoard& Plug(const std::string& serialNumber, const std::string& port);
-  // Pulls the board out, as its cable would: its open link fails from then on.
-  void Unplug(const std::string& serialNumber);
+  // Pulls out the board at that port, as its cable would: its open link fails from then on.
+  void Unplug(const std::string& port);
   // Calls made on a handle that no board has open: a call after its close, or a stray handle.
   int StrayCalls() const { return strayCalls_; }
   // Runs under the board's lock after every close that succeeded.

@@ -6,8 +6,9 @@
 //                        and timing
 //   QVX_BOARD_PLUGS      instead, a file that says which boards are plugged in, read again each
 //                        time the program lists or opens devices: a line per board, "SERIAL PORT
-//                        [HARDWARE FIRMWARE]" ("QVX00007 1-1.3 0x21 0x11"); a board the file no
-//                        longer names is pulled out, and one that comes back keeps its flash
+//                        [HARDWARE FIRMWARE]" ("QVX00007 1-1.3 0x21 0x11", "-" for a blank serial);
+//                        a board the file no longer names is pulled out, and one that comes back
+//                        keeps its flash
 //   QVX_BOARD_TIMING     off | fullspeed | demo (default demo)
 //   QVX_BOARD_HARDWARE   hardware version byte, e.g. 0x21
 //   QVX_BOARD_FIRMWARE   firmware version byte, e.g. 0x11
@@ -20,6 +21,7 @@
 //                        first purge, "write:0" every write (purge, write or read)
 //   QVX_BOARD_CORRUPT    a flash byte (0 to 65,535) whose read-back always comes back altered
 //   QVX_BOARD_SILENT     a command whose replies never come: "RF:3" the third "RF", "RF:0" every
+//   QVX_BOARD_WRITTEN_FIRMWARE  the firmware version a board reports once written to (0x16)
 //   QVX_BOARD_SERIAL     the first board's serial number, any bytes (at most 15)
 
 #include <algorithm>
@@ -118,7 +120,8 @@ struct DropIn {
       const std::size_t boards = BoardsFrom(Env("QVX_BOARDS"));
       const std::string first = Env("QVX_BOARD_SERIAL");
       for (std::size_t i = 0; i < boards; ++i) {
-        const std::string serial = (i == 0 && !first.empty()) ? first : BoardRack::SerialNumberOf(i);
+        const std::string serial =
+            (i == 0 && !first.empty()) ? first : BoardRack::SerialNumberOf(i);
         SetUp(rack.Plug(serial, BoardRack::PortOf(i)), boards > 1);
       }
     }
@@ -141,6 +144,7 @@ struct DropIn {
     if (const std::string in = Env("QVX_BOARD_FLASH_IN"); !in.empty()) {
       Preload(board, FileOf(in, board, several));
     }
+    board.SetWrittenFirmware(ByteFrom(Env("QVX_BOARD_WRITTEN_FIRMWARE"), 0x16));
     board.SetAttached(Env("QVX_BOARD_ABSENT") != "1");
     if (const auto failure = FailureFrom(Env("QVX_BOARD_FAIL"))) {
       board.FailCall(failure->first, failure->second, qvx::ft::IO_ERROR);
@@ -155,35 +159,47 @@ struct DropIn {
   }
 
   // Plugs in the boards the QVX_BOARD_PLUGS file names and pulls out the others: the file as it
-  // stands whenever the program lists or opens devices.
+  // stands whenever the program lists or opens devices. Those pulled out go first, so that a
+  // board moved to another port comes back as itself, its flash kept.
   void Replug() {
     if (plugs.empty()) return;
     const std::lock_guard guard(replugLock);
+    struct Plugged {
+      std::string serial, port, hardware, firmware;
+    };
     std::ifstream file(plugs);
-    std::vector<std::string> present;
+    std::vector<Plugged> present;
     for (std::string line; std::getline(file, line);) {
       std::istringstream fields(line);
-      std::string serial, port, hardware, firmware;
-      if (!(fields >> serial >> port)) continue;
-      fields >> hardware >> firmware;
-      const bool fresh = !Known(serial);
-      VirtualBoard& board = rack.Plug(serial, port);
-      if (fresh) SetUp(board, /*several=*/true);
-      board.SetVersions(ByteFrom(hardware, ByteFrom(Env("QVX_BOARD_HARDWARE"), 0x21)),
-                        ByteFrom(firmware, ByteFrom(Env("QVX_BOARD_FIRMWARE"), 0x11)));
-      present.push_back(serial);
+      Plugged board;
+      if (fields >> board.serial >> board.port) {
+        fields >> board.hardware >> board.firmware;
+        if (board.serial == "-") board.serial.clear();  // a chip whose serial number is blank
+        present.push_back(board);
+      }
     }
+    std::vector<std::pair<std::string, std::string>> attached;
     for (std::size_t i = 0; i < rack.Size(); ++i) {
-      const std::string serial = rack.Board(i).SerialNumber();
-      if (std::ranges::find(present, serial) == present.end()) rack.Unplug(serial);
+      const VirtualBoard& board = rack.Board(i);
+      if (board.Attached()) attached.emplace_back(board.SerialNumber(), board.Port());
+      if (board.Attached() && std::ranges::none_of(present, [&board](const Plugged& p) {
+            return p.serial == board.SerialNumber() && p.port == board.Port();
+          })) {
+        rack.Unplug(board.Port());
+      }
     }
-  }
-
-  bool Known(const std::string& serial) {
-    for (std::size_t i = 0; i < rack.Size(); ++i) {
-      if (rack.Board(i).SerialNumber() == serial) return true;
+    for (const Plugged& plugged : present) {
+      const std::size_t known = rack.Size();
+      const bool there =
+          std::ranges::find(attached, std::pair{plugged.serial, plugged.port}) != attached.end();
+      VirtualBoard& board = rack.Plug(plugged.serial, plugged.port);
+      if (rack.Size() != known) SetUp(board, /*several=*/true);
+      // The versions the line gives hold from the plug-in on, as an update changes them.
+      if (!there && !plugged.hardware.empty()) {
+        board.SetVersions(ByteFrom(plugged.hardware, 0x21),
+                          ByteFrom(plugged.firmware, ByteFrom(Env("QVX_BOARD_FIRMWARE"), 0x11)));
+      }
     }
-    return false;
   }
 };
 

@@ -40,6 +40,10 @@ void VirtualBoard::SetSerialNumber(std::string serialNumber) {
   serialNumber_ = std::move(serialNumber);
 }
 
+void VirtualBoard::SetWrittenFirmware(std::uint8_t firmware) {
+  protocol_.SetWrittenFirmware(firmware);
+}
+
 void VirtualBoard::SetVersions(std::uint8_t hardware, std::uint8_t firmware) {
   protocol_.SetVersions(hardware, firmware);
 }

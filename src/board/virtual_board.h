@@ -49,6 +49,8 @@ class VirtualBoard : public D2xx {
   void SetSerialNumber(std::string serialNumber);  // default "QVX00001"
   void SetPort(std::string port);  // where it is plugged in, default "1-1"; opens by its location
   void SetVersions(std::uint8_t hardware, std::uint8_t firmware);  // default 0x21, 0x11
+  // The firmware version it reports once written to; unset, it keeps the one it had.
+  void SetWrittenFirmware(std::uint8_t firmware);
   void SetTiming(const Timing& timing);
   std::vector<std::uint8_t>& Flash();  // 65,536 bytes, erased to 0xFF
   // A detached board is not found by FT_OpenEx; detaching an open one unplugs it, and its link

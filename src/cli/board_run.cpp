@@ -4,17 +4,18 @@
 #include <utility>
 
 #include "cli/exit_status.h"
-#include "cli/printable.h"
+#include "cli/records.h"
 
 namespace qvx::cli {
 
 std::string ResultText(const BoardReport& report) {
-  if (report.skipped) return "skipped";
+  if (report.unplugged) return "unplugged";
   if (!report.outcome) return "no outcome";
   switch (report.outcome->kind) {
     case Outcome::Kind::Done:
-      return report.operation == Operation::Verify ? "up to date" : "ok";
+      return report.operation == Operation::Verify || report.upToDate ? "up to date" : "ok";
     case Outcome::Kind::Failed:
+      if (report.outcome->cause == Outcome::Cause::Older) return "refused";
       return report.operation == Operation::Verify &&
                      report.outcome->cause == Outcome::Cause::Differs
                  ? "differs"
@@ -28,9 +29,14 @@ std::string ResultText(const BoardReport& report) {
   return "no outcome";
 }
 
+std::string Verdict(const BoardReport& report) {
+  const int step = report.outcome ? report.outcome->step : 0;
+  if (step == 0 || ExitStatus(report) == kSucceeded) return ResultText(report);
+  return ResultText(report) + (report.unplugged ? " in Step " : " at Step ") + std::to_string(step);
+}
+
 int ExitStatus(const BoardReport& report) {
-  if (report.skipped) return kSucceeded;
-  if (!report.outcome) return kFailed;
+  if (report.unplugged || !report.outcome) return kFailed;
   switch (report.outcome->kind) {
     case Outcome::Kind::Done:
       return kSucceeded;
@@ -44,15 +50,21 @@ int ExitStatus(const BoardReport& report) {
   return kFailed;
 }
 
-BoardRun::BoardRun(const Context& context, const std::string& serialNumber,
-                   ProgressDisplay& display)
+BoardRun::BoardRun(const Context& context, const ListedDevice& device, ProgressDisplay& display)
     : context_(context),
       display_(display),
-      line_(display.Add(serialNumber.empty() ? kBoardDescription : Printable(serialNumber))),
+      line_(display.Add(device.serialNumber.empty() && device.port.empty()
+                            ? kBoardDescription
+                            : BoardName(device.serialNumber, device.port))),
       session_(context.driver, context.image, *this),
       start_(std::chrono::steady_clock::now()) {
-  session_.Link.SerialNumber = serialNumber;
-  report_.board = serialNumber.empty() ? kBoardDescription : serialNumber;
+  session_.Link.SerialNumber = device.serialNumber;
+  // By its place when the driver can say, so that a serial number shared or blank still
+  // names one board.
+  session_.Link.LocationId = device.location;
+  report_.board =
+      device.serialNumber.empty() && device.location == 0 ? kBoardDescription : device.serialNumber;
+  report_.port = device.port;
 }
 
 void BoardRun::Begin(Operation operation) {
@@ -61,21 +73,20 @@ void BoardRun::Begin(Operation operation) {
 }
 
 void BoardRun::Finish(Outcome outcome, std::string message) {
+  report_.unplugged = outcome.kind == Outcome::Kind::Failed && stillThere_ && !stillThere_();
   report_.message = message.empty() ? outcome.Text() : std::move(message);
   report_.outcome = std::move(outcome);
   report_.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  display_.End(line_, ResultText(report_));
-}
-
-void BoardRun::Skip() {
-  report_.skipped = true;
-  display_.End(line_, ResultText(report_));
+  // On the disk before the board shows as passed.
+  if (context_.records != nullptr) context_.records->Append(report_);
+  display_.End(line_, Verdict(report_));
 }
 
 bool BoardRun::Open(const Listing& listing) {
   Outcome opened = session_.Open();
   if (opened.kind == Outcome::Kind::Done) {
+    report_.hardware = VersionText(session_.Link.HwMajor, session_.Link.HwMinor);
     report_.before = VersionText(session_.Link.FwMajor, session_.Link.FwMinor);
     return true;
   }
@@ -88,20 +99,43 @@ void BoardRun::Close() {
   session_.Close();
 }
 
-void BoardRun::Identify() {
-  Begin(Operation::Identify);
-  Finish(session_.Identify());
+Outcome BoardRun::Identified() {
+  Outcome found = session_.Identify();
+  report_.hardware = VersionText(session_.Link.HwMajor, session_.Link.HwMinor);
+  return found;
 }
 
-void BoardRun::Flash() {
+void BoardRun::Identify() {
+  Begin(Operation::Identify);
+  Finish(Identified());
+}
+
+void BoardRun::Flash(const FlashPolicy& policy) {
   Begin(Operation::Flash);
-  Outcome found = session_.Identify();
+  Outcome found = Identified();
   if (found.kind != Outcome::Kind::Done) return Finish(std::move(found));
-  Outcome flashed = session_.Flash();
-  if (flashed.kind == Outcome::Kind::Done) {
-    report_.after = VersionText(session_.Image.ImageMajor, session_.Image.ImageMinor);
+  const QVXModule& link = session_.Link;
+  const FirmwareImage& image = session_.Image;
+  if (!policy.allowOlder &&
+      std::pair(image.ImageMajor, image.ImageMinor) < std::pair(link.FwMajor, link.FwMinor)) {
+    return Finish(Outcome::Failed(Outcome::Cause::Older, {std::string(text::kOlderImage), ""}));
   }
-  Finish(std::move(flashed));
+  if (policy.ifNeeded) {
+    Outcome compared = session_.Verify();
+    if (compared.kind == Outcome::Kind::Done) {
+      report_.upToDate = true;
+      report_.after = report_.before;
+      return Finish(std::move(compared));
+    }
+    if (compared.cause != Outcome::Cause::Differs) return Finish(std::move(compared));
+  }
+  Outcome flashed = session_.Flash();
+  if (flashed.kind != Outcome::Kind::Done) return Finish(std::move(flashed));
+  // The version the new firmware gives, not the one the image claims.
+  Outcome asked = Identified();
+  if (asked.kind != Outcome::Kind::Done) return Finish(std::move(asked));
+  report_.after = VersionText(link.FwMajor, link.FwMinor);
+  Finish(policy.verifyAfter ? session_.Verify() : std::move(flashed));
 }
 
 void BoardRun::Verify() {
@@ -128,6 +162,7 @@ void BoardRun::BlockDone() {
 }
 
 void BoardRun::AttemptFailed(std::int32_t flashAddress, int attempt) {
+  ++report_.retries;
   if (!context_.log.Enabled()) return;
   char event[96];
   std::snprintf(event, sizeof event, "%s at 0x%04X: attempt %d of %d failed", activity_.c_str(),

@@ -2,11 +2,109 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <thread>
 
 #include "cli/exit_status.h"
 #include "cli/printable.h"
 
 namespace qvx::cli {
+
+namespace {
+
+// A few times a second: a board is taken up soon after it appears, and a listing costs little.
+constexpr std::chrono::milliseconds kPollInterval{250};
+// How long a wait may sleep before it looks at the interrupt flag again.
+constexpr std::chrono::milliseconds kInterruptCheck{50};
+
+// What came of looking at one listing for the boards a command asked for.
+struct Choice {
+  std::vector<ListedDevice> boards;
+  std::optional<int> status;          // end with this, after saying the problems
+  std::vector<std::string> problems;  // in words
+  bool complete = true;               // false: what is missing may still be plugged in
+};
+
+Choice Found(std::vector<ListedDevice> boards, bool complete = true) {
+  return {std::move(boards), std::nullopt, {}, complete};
+}
+
+// Nothing to work on: the status and why; `complete` false when waiting may still help.
+Choice Refused(int status, std::string why, bool complete) {
+  return {{}, status, {std::move(why)}, complete};
+}
+
+Choice NoneFound(const Context& context, const std::vector<ListedDevice>& devices) {
+  Choice choice{{}, kNoBoard, {"no Quorvex board found"}, false};
+  for (const ListedDevice& device : devices) {
+    choice.problems.push_back(DeviceName(device) +
+                              " could not be opened: " + OpenAdvice(context.driver, device));
+  }
+  return choice;
+}
+
+std::string PortsOf(const std::vector<ListedDevice>& devices) {
+  std::string text;
+  for (const ListedDevice& d : devices) text += "\n  " + BoardName(d.serialNumber, d.port);
+  return text;
+}
+
+Choice Select(const Context& context, const BoardOptions& options, bool mayTakeAll,
+              const std::vector<ListedDevice>& devices) {
+  std::vector<ListedDevice> matching;
+  if (!options.port.empty()) {
+    std::ranges::copy_if(devices, std::back_inserter(matching),
+                         [&options](const ListedDevice& d) { return d.port == options.port; });
+    if (matching.empty())
+      return Refused(kNoBoard, "no board at port " + Printable(options.port), false);
+    return Found(matching);
+  }
+  if (!options.serial.empty()) {
+    std::ranges::copy_if(devices, std::back_inserter(matching), [&options](const ListedDevice& d) {
+      return d.serialNumber == options.serial;
+    });
+    if (matching.empty()) {
+      return Refused(kNoBoard,
+                     "no board with serial number " + Printable(options.serial) + " is attached",
+                     false);
+    }
+    if (matching.size() > 1) {
+      return Refused(kUsage,
+                     std::to_string(matching.size()) + " boards have serial number " +
+                         Printable(options.serial) +
+                         "; choose one with --port:" + PortsOf(matching),
+                     true);
+    }
+    return Found(matching);
+  }
+  std::ranges::copy_if(devices, std::back_inserter(matching), &ListedDevice::IsBoard);
+  if (matching.empty()) return NoneFound(context, devices);
+  if (mayTakeAll && options.all) {
+    return Found(matching, Shortfall(options, matching).empty());
+  }
+  if (matching.size() > 1) {
+    return Refused(
+        kUsage,
+        std::to_string(matching.size()) + " boards are attached; choose one with " +
+            (mayTakeAll ? "--serial or --port, or take all with --all:" : "--serial or --port:") +
+            PortsOf(matching),
+        true);
+  }
+  return Found(matching);
+}
+
+}  // namespace
+
+std::string BoardName(const std::string& serialNumber, const std::string& port) {
+  std::string name =
+      serialNumber.empty() ? "a board without serial number" : Printable(serialNumber);
+  return port.empty() ? name : name + " at " + Printable(port);
+}
+
+std::string DeviceName(const ListedDevice& device) {
+  if (!device.serialNumber.empty()) return BoardName(device.serialNumber, device.port);
+  return device.port.empty() ? "FTDI device" : "FTDI device at " + Printable(device.port);
+}
 
 Listing ListDevices(D2xx& driver) {
   DWORD count = 0;
@@ -27,11 +125,18 @@ Listing ListDevices(D2xx& driver) {
     // The buffers' last bytes are the driver's to fill; make sure they end.
     serial.back() = '\0';
     description.back() = '\0';
-    ListedDevice device{i, serial.data(), description.data(), (flags & ft::FLAGS_OPENED) != 0};
+    ListedDevice device{i,
+                        serial.data(),
+                        description.data(),
+                        (flags & ft::FLAGS_OPENED) != 0,
+                        driver.PortName(i),
+                        locId};
     if (device.IsBoard() || device.description.empty()) devices.push_back(device);
   }
-  // By serial number, so the rack's boards list the same whichever driver found them.
-  std::ranges::sort(devices, {}, &ListedDevice::serialNumber);
+  // So that the rack's boards list the same whichever driver found them.
+  std::ranges::sort(devices, [](const ListedDevice& a, const ListedDevice& b) {
+    return std::tie(a.serialNumber, a.port) < std::tie(b.serialNumber, b.port);
+  });
   return devices;
 }
 
@@ -71,38 +176,59 @@ std::string WhyNotOpened(D2xx& driver, const Listing& listing, const std::string
              : "no board with serial number " + Printable(serialNumber) + " is attached";
 }
 
+bool Pause(const Context& context, std::chrono::milliseconds time) {
+  const auto end = std::chrono::steady_clock::now() + time;
+  while (!context.interrupted && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::min(kInterruptCheck, time));
+  }
+  return !context.interrupted;
+}
+
 std::optional<int> Choose(const Context& context, const BoardOptions& boards, bool mayTakeAll,
-                          Listing& listing, std::vector<std::string>& chosen) {
-  listing = ListDevices(context.driver);
-  if (!boards.serial.empty()) {
-    chosen = {boards.serial};
-    return std::nullopt;
-  }
-  if (!listing) {
-    chosen = {""};
-    return std::nullopt;
-  }
-  std::vector<std::string> found;
-  for (const ListedDevice& device : *listing) {
-    if (device.IsBoard()) found.push_back(device.serialNumber);
-  }
-  if (found.empty()) {
-    context.Error("no Quorvex board found");
-    for (const ListedDevice& device : *listing) {
-      context.Error((device.serialNumber.empty() ? "FTDI device" : Printable(device.serialNumber)) +
-                    " could not be opened: " + OpenAdvice(context.driver, device));
+                          Listing& listing, std::vector<ListedDevice>& chosen) {
+  const auto start = std::chrono::steady_clock::now();
+  const bool forEver = boards.wait && boards.wait->empty();
+  const auto limit = std::chrono::duration<double>(
+      boards.wait && !forEver ? std::strtod(boards.wait->c_str(), nullptr) : 0.0);
+  for (;;) {
+    listing = ListDevices(context.driver);
+    if (!listing) {
+      // Nothing to wait on: the open says whether the board is there.
+      if (!boards.port.empty()) {
+        context.Error("the driver cannot list devices, so no board can be chosen by its port");
+        return kNoBoard;
+      }
+      chosen = {ListedDevice{0, boards.serial, kBoardDescription, false, "", 0}};
+      return std::nullopt;
     }
-    return kNoBoard;
+    Choice choice = Select(context, boards, mayTakeAll, *listing);
+    const bool waiting =
+        boards.wait && (forEver || std::chrono::steady_clock::now() - start < limit);
+    if (!choice.complete && waiting) {
+      if (!Pause(context, kPollInterval)) return kInterrupted;
+      continue;
+    }
+    for (const std::string& problem : choice.problems) context.Error(problem);
+    if (choice.status) return choice.status;
+    chosen = std::move(choice.boards);
+    return std::nullopt;
   }
-  if (found.size() > 1 && !(mayTakeAll && boards.all)) {
-    std::string text = std::to_string(found.size()) + " boards are attached; choose one with ";
-    text += mayTakeAll ? "--serial or take all with --all:" : "--serial:";
-    for (const std::string& board : found) text += "\n  " + Printable(board);
-    context.Error(text);
-    return kUsage;
+}
+
+std::vector<std::string> Shortfall(const BoardOptions& boards,
+                                   const std::vector<ListedDevice>& chosen) {
+  std::vector<std::string> missing;
+  if (chosen.size() < boards.expect) {
+    missing.push_back(std::to_string(boards.expect) + " boards expected, " +
+                      std::to_string(chosen.size()) + " found");
   }
-  chosen = found;
-  return std::nullopt;
+  for (const std::string& serial : boards.serials) {
+    if (std::ranges::none_of(
+            chosen, [&serial](const ListedDevice& d) { return d.serialNumber == serial; })) {
+      missing.push_back("board " + Printable(serial) + " is missing");
+    }
+  }
+  return missing;
 }
 
 }  // namespace qvx::cli

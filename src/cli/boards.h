@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,9 +20,17 @@ struct ListedDevice {
   std::string serialNumber;
   std::string description;  // empty when it could not be read
   bool inUse = false;       // some process holds it open
+  std::string port;         // where it is plugged in, "1-1.4"; empty when the driver cannot say
+  DWORD location = 0;       // opens it whatever its serial number; 0 for none
 
   bool IsBoard() const { return description == kBoardDescription; }
 };
+
+// "QVX00002 at 1-1.2", "a board without serial number at 1-1.3": a board as messages name it.
+std::string BoardName(const std::string& serialNumber, const std::string& port);
+
+// "QVX00002 at 1-1.2", "FTDI device at 1-1.3": a device that may not be a board.
+std::string DeviceName(const ListedDevice& device);
 
 // Every such device; nothing when the driver cannot enumerate, and then the one board is
 // opened by its description.
@@ -36,9 +45,17 @@ std::string OpenAdvice(D2xx& driver, const ListedDevice& device);
 std::string WhyNotOpened(D2xx& driver, const Listing& listing, const std::string& serialNumber,
                          const Outcome& opened);
 
-// The serial numbers of the boards a command is to work on ("" for the one board by its
-// description), or the status to end with when it must touch none.
+// The boards a command is to work on (without a device list, the one by its description or the
+// serial number given), waiting for them with --wait; or the status to end with when it must
+// touch none. With --all, boards short of --expect or --serials are said by Shortfall.
 std::optional<int> Choose(const Context& context, const BoardOptions& boards, bool mayTakeAll,
-                          Listing& listing, std::vector<std::string>& chosen);
+                          Listing& listing, std::vector<ListedDevice>& chosen);
+
+// What --expect and --serials ask for that the chosen boards lack, in words; empty when nothing.
+std::vector<std::string> Shortfall(const BoardOptions& boards,
+                                   const std::vector<ListedDevice>& chosen);
+
+// Sleeps for about that long, or less when interrupted; false when interrupted.
+bool Pause(const Context& context, std::chrono::milliseconds time);
 
 }  // namespace qvx::cli

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "app/texts.h"
 #include "cli/command.h"
 #include "cli/exit_status.h"
+#include "cli/sha256.h"
 #include "image/file_io.h"
 #include "image/firmware_file.h"
 
@@ -22,14 +24,53 @@ const CLI::Validator kNotEmpty(
     [](const std::string& value) { return value.empty() ? "must not be empty" : std::string(); },
     "", "not empty");
 
+// "" (no limit) or a number of seconds.
+const CLI::Validator kSeconds(
+    [](const std::string& value) {
+      char* end = nullptr;
+      const double seconds = std::strtod(value.c_str(), &end);
+      return value.empty() || (*end == '\0' && seconds >= 0 && seconds < 1e9)
+                 ? std::string()
+                 : "must be a number of seconds";
+    },
+    "", "seconds");
+
 void AddBoardOptions(CLI::App* command, BoardOptions& boards, bool mayTakeAll) {
   CLI::Option* serial =
       command->add_option("--serial", boards.serial, "The board with this serial number");
   serial->option_text("S")->check(kNotEmpty);
-  if (mayTakeAll) {
-    command->add_flag("--all", boards.all, "Every board in update mode, all at once")
-        ->excludes(serial);
-  }
+  CLI::Option* port = command->add_option(
+      "--port", boards.port, "The board plugged in at this port, as list shows it (1-1.4)");
+  port->option_text("P")->check(kNotEmpty)->excludes(serial);
+  command
+      ->add_option("--wait", boards.wait,
+                   "Wait for the board (with --all, for --expect N boards) to appear, at most "
+                   "SECONDS; without them, until interrupted")
+      ->expected(0, 1)
+      ->option_text("[=SECONDS]")
+      ->check(kSeconds);
+  if (!mayTakeAll) return;
+  CLI::Option* all = command->add_flag("--all", boards.all, "Every board, all at once");
+  all->excludes(serial)->excludes(port);
+  command->add_option("--expect", boards.expect, "With --all: fewer than N boards is a failure")
+      ->option_text("N")
+      ->check(CLI::PositiveNumber)
+      ->needs(all);
+  command
+      ->add_option("--serials", boards.serials,
+                   "With --all: each of these boards must be there, or the run fails")
+      ->option_text("S1,S2,...")
+      ->delimiter(',')
+      ->check(kNotEmpty)
+      ->needs(all);
+}
+
+void AddRecordOption(CLI::App* command, std::string& record) {
+  command
+      ->add_option("--record", record,
+                   "Append a JSON line per board to FILE, synced before the result shows")
+      ->option_text("FILE")
+      ->check(kNotEmpty);
 }
 
 void AddImageOption(CLI::App* command, std::string& image) {
@@ -44,6 +85,9 @@ void AddImageOption(CLI::App* command, std::string& image) {
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+// Of the JSON documents: raised when a field changes meaning or goes away.
+constexpr int kDocumentSchema = 1;
 
 std::string NotWritten(const std::string& what, int error) {
   return what + " could not be written" + (error != 0 ? ": " + SystemReason(error) : "");
@@ -71,7 +115,9 @@ class Program {
     if (status == kSucceeded) status = kNotWritten;
     Fail(text, status);
   }
+  void AddGlobalOptions(CLI::App& app);
   int OpenLog(const Command& command);
+  int OpenRecords(const Command& command);
 
   const Environment& env_;
   GlobalOptions options_;
@@ -82,7 +128,22 @@ class Program {
   LinkLog log_;
   std::ofstream logFile_;
   std::optional<SharedStream> logSink_;
+  ImageInfo image_;
+  std::optional<Records> records_;
 };
+
+void Program::AddGlobalOptions(CLI::App& app) {
+  const auto global = [](CLI::Option* option) { return option->group("Global options"); };
+  global(app.add_flag("--json", options_.json,
+                      "One JSON document on standard output instead of tables"));
+  global(app.add_flag("-q,--quiet", options_.quiet, "No progress: only the outcome"));
+  global(
+      app.add_flag("-v,--verbose", options_.verbose,
+                   "Log on standard error what the link does that matters when something fails"));
+  global(app.add_option("--log", options_.log, "Write that log to FILE, a regular file"))
+      ->option_text("FILE")
+      ->check(kNotEmpty);
+}
 
 int Program::Start(const std::vector<std::string>& args) {
   CLI::App app{
@@ -95,15 +156,11 @@ int Program::Start(const std::vector<std::string>& args) {
   app.allow_windows_style_options(false);
   // The options below are taken after the command too.
   app.fallthrough();
-  app.add_flag("--json", options_.json, "One JSON document on standard output instead of tables");
-  app.add_flag("-q,--quiet", options_.quiet, "No progress: only the outcome");
-  app.add_flag("-v,--verbose", options_.verbose,
-               "Log on standard error what the link does that matters when something fails");
-  app.add_option("--log", options_.log, "Write that log to FILE, a regular file")
-      ->option_text("FILE")
-      ->check(kNotEmpty);
-  const std::array commands{AddList(app), AddInfo(app), AddFlash(app), AddVerify(app),
-                            AddDump(app)};
+  AddGlobalOptions(app);
+  const std::array commands{AddList(app),   AddInfo(app), AddFlash(app),
+                            AddVerify(app), AddDump(app), AddWatch(app)};
+  // Listed in every command's help too.
+  for (const Command& command : commands) AddGlobalOptions(*command.parser);
   const auto chosen = [&commands] {
     return std::ranges::find_if(commands, [](const Command& c) { return c.parser->parsed(); });
   };
@@ -139,8 +196,12 @@ int Program::Start(const std::vector<std::string>& args) {
   if (const auto problem = probe.LoadFirmwareImage()) {
     return Fail("the firmware image is not valid: " + problem->Text(), kUsage);
   }
+  const bool fromFile = command.image != nullptr && !command.image->empty();
+  image_ = {fromFile ? *command.image : "embedded", Sha256Hex(probe.ImageBuffer),
+            VersionText(probe.ImageMajor, probe.ImageMinor)};
   if (options_.verbose) log_.AddSink(err_);
   if (const int status = OpenLog(command); status != kSucceeded) return status;
+  if (const int status = OpenRecords(command); status != kSucceeded) return status;
   LoggingDriver loggingDriver(env_.driver, log_);
 
   // The log shares standard error with the progress, so with -v the lines are never redrawn.
@@ -151,7 +212,8 @@ int Program::Start(const std::vector<std::string>& args) {
   Context context{options_,
                   log_.Enabled() ? static_cast<D2xx&>(loggingDriver) : env_.driver,
                   image,
-                  VersionText(probe.ImageMajor, probe.ImageMinor),
+                  image_,
+                  records_ ? &*records_ : nullptr,
                   env_.out,
                   err_,
                   log_,
@@ -160,6 +222,24 @@ int Program::Start(const std::vector<std::string>& args) {
                   document_,
                   errors_};
   return command.run(context);
+}
+
+// The record never goes into a file the command reads or writes, nor into the log.
+int Program::OpenRecords(const Command& command) {
+  if (command.record == nullptr || command.record->empty()) return kSucceeded;
+  const std::filesystem::path path = PathFromUtf8(*command.record);
+  const std::array<const std::string*, 3> others{command.image, command.output, &options_.log};
+  for (const std::string* other : others) {
+    if (other != nullptr && !other->empty() && SameFile(path, PathFromUtf8(*other))) {
+      return Fail(*command.record +
+                      ": the record cannot go into a file the command reads or "
+                      "writes, or into the log",
+                  kUsage);
+    }
+  }
+  if (const auto problem = AppendTargetProblem(path)) return Fail(problem->Text(), kUsage);
+  records_.emplace(path, command.parser->get_name(), image_);
+  return kSucceeded;
 }
 
 // The log never goes into a file the command reads or writes.
@@ -183,9 +263,16 @@ int Program::Finish(int status) {
   if (logSink_ && logSink_->Error() != 0) {
     Lost(status, NotWritten("the log " + options_.log, logSink_->Error()));
   }
+  if (const auto lost = records_ ? records_->Lost() : std::nullopt) {
+    Lost(status, "the record could not be written: " + lost->Text());
+  }
   if (err_.Error() != 0) Lost(status, NotWritten("standard error", err_.Error()));
   if (options_.json) {
-    Json document{{"command", command_}, {"status", status}};
+    Json document{{"schema", kDocumentSchema},
+                  {"program", "quorvex " QVX_VERSION},
+                  {"command", command_},
+                  {"status", status},
+                  {"imageSha256", image_.sha256.empty() ? Json() : Json(image_.sha256)}};
     if (status != kSucceeded && !errors_.empty()) {
       std::string text;
       for (const std::string& line : errors_) text += (text.empty() ? "" : "\n") + line;

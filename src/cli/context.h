@@ -8,6 +8,7 @@
 
 #include "cli/link_log.h"
 #include "cli/progress.h"
+#include "cli/records.h"
 #include "cli/shared_stream.h"
 #include "image/firmware_image.h"
 #include "link/d2xx.h"
@@ -27,7 +28,8 @@ struct Context {
   const GlobalOptions& options;
   D2xx& driver;  // logged when asked
   ResourceLoader image;
-  std::string imageVersion;  // "1.6"
+  ImageInfo imageInfo;
+  Records* records;  // --record's file; null without one
   std::ostream& out;
   SharedStream& err;
   LinkLog& log;

@@ -15,6 +15,7 @@ namespace {
 
 struct DumpOptions {
   BoardOptions boards;
+  std::string record;
   std::string file;
   bool force = false;
 };
@@ -28,7 +29,7 @@ int Dump(const Context& context, const DumpOptions& options) {
     return kUsage;
   }
   Listing listing;
-  std::vector<std::string> chosen;
+  std::vector<ListedDevice> chosen;
   if (const auto status = Choose(context, options.boards, false, listing, chosen)) return *status;
   BoardRun run(context, chosen.front(), context.display);
   if (run.Open(listing)) run.Dump(file, options.force);
@@ -36,13 +37,13 @@ int Dump(const Context& context, const DumpOptions& options) {
   context.display.Finish();
   const BoardReport& r = run.Report();
   if (ExitStatus(r) != kSucceeded) {
-    context.Error(Printable(r.board) + ": " + Describe(r));
+    context.Error(BoardName(r.board, r.port) + ": " + Describe(r));
   } else if (context.options.json) {
     context.document = SerialJson(r.board);
-    context.document.update({{"file", options.file}, {"firmware", r.before}});
+    context.document.update({{"port", r.port}, {"file", options.file}, {"firmware", r.before}});
   } else {
-    context.out << Printable(r.board) << ": flash written to " << options.file << " (firmware v"
-                << r.before << ")\n";
+    context.out << BoardName(r.board, r.port) << ": flash written to " << options.file
+                << " (firmware v" << r.before << ")\n";
   }
   return ExitStatus(r);
 }
@@ -55,7 +56,9 @@ Command AddDump(CLI::App& app) {
   AddBoardOptions(dump, options->boards, /*mayTakeAll=*/false);
   dump->add_option("FILE", options->file, "Where the image goes")->required()->check(kNotEmpty);
   dump->add_flag("--force", options->force, "Replace FILE when it is a regular file");
-  return {dump, nullptr, &options->file, [options](Context& c) { return Dump(c, *options); }};
+  AddRecordOption(dump, options->record);
+  return {dump, nullptr, &options->file, &options->record,
+          [options](Context& c) { return Dump(c, *options); }};
 }
 
 }  // namespace qvx::cli

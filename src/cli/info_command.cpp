@@ -14,12 +14,13 @@ namespace {
 
 struct InfoOptions {
   BoardOptions boards;
+  std::string record;
   std::string image;
 };
 
 int Info(const Context& context, const InfoOptions& options) {
   Listing listing;
-  std::vector<std::string> chosen;
+  std::vector<ListedDevice> chosen;
   if (const auto status = Choose(context, options.boards, false, listing, chosen)) return *status;
   BoardRun run(context, chosen.front(), context.display);
   if (run.Open(listing)) run.Identify();
@@ -27,7 +28,7 @@ int Info(const Context& context, const InfoOptions& options) {
   context.display.Finish();
   const BoardReport& r = run.Report();
   if (ExitStatus(r) != kSucceeded) {
-    context.Error(Printable(r.board) + ": " + Describe(r));
+    context.Error(BoardName(r.board, r.port) + ": " + Describe(r));
     return ExitStatus(r);
   }
   const BoardSession& session = run.Session();
@@ -35,7 +36,8 @@ int Info(const Context& context, const InfoOptions& options) {
     context.document = SerialJson(r.board);
     context.document.update({{"hardware", VersionText(session.Link.HwMajor, session.Link.HwMinor)},
                              {"firmware", r.before},
-                             {"image", context.imageVersion},
+                             {"port", r.port},
+                             {"image", context.imageInfo.version},
                              {"hardwareText", session.HardwareText()},
                              {"firmwareText", session.FirmwareStatusText()}});
   } else {
@@ -51,7 +53,9 @@ Command AddInfo(CLI::App& app) {
   CLI::App* info = app.add_subcommand("info", "One board's versions beside the image's");
   AddBoardOptions(info, options->boards, /*mayTakeAll=*/false);
   AddImageOption(info, options->image);
-  return {info, &options->image, nullptr, [options](Context& c) { return Info(c, *options); }};
+  AddRecordOption(info, options->record);
+  return {info, &options->image, nullptr, &options->record,
+          [options](Context& c) { return Info(c, *options); }};
 }
 
 }  // namespace qvx::cli

@@ -18,17 +18,17 @@ int List(const Context& context) {
   const Listing listing = ListDevices(context.driver);
   // Without a device list, the one board that opens by its description.
   const std::vector<ListedDevice> devices =
-      listing.value_or(std::vector<ListedDevice>{{0, "", kBoardDescription, false}});
+      listing.value_or(std::vector<ListedDevice>{{0, "", kBoardDescription, false, "", 0}});
   Json boards = Json::array();
   Json unopened = Json::array();
-  Table rows{{"SERIAL", "DESCRIPTION", "HARDWARE", "FIRMWARE", "UPDATE MODE"}};
+  Table rows{{"SERIAL", "PORT", "DESCRIPTION", "HARDWARE", "FIRMWARE", "UPDATE MODE"}};
   std::vector<std::string> problems;
   ProgressDisplay none(context.err, ProgressDisplay::Style::Quiet);
   for (const ListedDevice& device : devices) {
     if (context.interrupted) return kInterrupted;
     std::string why = "could not be opened: " + OpenAdvice(context.driver, device);
     if (device.IsBoard()) {
-      BoardRun run(context, device.serialNumber, none);
+      BoardRun run(context, device, none);
       const bool usable = run.Open(listing);
       run.Close();
       why = run.Report().message;
@@ -39,22 +39,21 @@ int List(const Context& context) {
         const std::string hardware = usable ? VersionText(link.HwMajor, link.HwMinor) : "-";
         const std::string firmware = usable ? VersionText(link.FwMajor, link.FwMinor) : "-";
         Json board = SerialJson(device.serialNumber);
-        board.update({{"description", device.description},
+        board.update({{"port", device.port},
+                      {"description", device.description},
                       {"hardware", hardware},
                       {"firmware", firmware},
                       {"updateMode", usable}});
         boards.push_back(board);
-        rows.push_back({Printable(device.serialNumber), Printable(device.description), hardware,
-                        firmware, usable ? "yes" : "no"});
+        rows.push_back({Printable(device.serialNumber), Printable(device.port),
+                        Printable(device.description), hardware, firmware, usable ? "yes" : "no"});
         continue;
       }
     }
     Json board = SerialJson(device.serialNumber);
-    board.update({{"description", device.description}, {"reason", why}});
+    board.update({{"port", device.port}, {"description", device.description}, {"reason", why}});
     unopened.push_back(board);
-    problems.push_back(
-        (device.serialNumber.empty() ? "FTDI device" : Printable(device.serialNumber)) + ": " +
-        why);
+    problems.push_back(DeviceName(device) + ": " + why);
   }
   const int status = boards.empty() ? kNoBoard : kSucceeded;
   if (context.options.json) {
@@ -74,7 +73,7 @@ Command AddList(CLI::App& app) {
   CLI::App* list = app.add_subcommand(
       "list",
       "Every attached board and its versions; every FTDI device that could not be opened, and why");
-  return {list, nullptr, nullptr, List};
+  return {list, nullptr, nullptr, nullptr, List};
 }
 
 }  // namespace qvx::cli

@@ -54,6 +54,14 @@ void ProgressDisplay::End(std::size_t line, const std::string& result) {
   Changed(l, true, Clock::now());
 }
 
+void ProgressDisplay::Remove(std::size_t line) {
+  const std::lock_guard guard(lock_);
+  Line& l = lines_.at(line);
+  l.removed = true;
+  if (style_ == Style::PerStage) out_.Write(l.board + ": removed\n");
+  if (style_ == Style::InPlace) Draw(Clock::now());
+}
+
 void ProgressDisplay::Changed(const Line& line, bool newActivity, Clock::time_point now) {
   switch (style_) {
     case Style::Quiet:
@@ -76,15 +84,22 @@ void ProgressDisplay::Finish() {
 void ProgressDisplay::Draw(Clock::time_point now) {
   std::string frame;
   if (drawn_ > 0) frame = "\x1b[" + std::to_string(drawn_) + "F";  // to the first line's start
-  for (const Line& line : lines_) frame += Render(line, now) + "\x1b[K\n";
-  out_.Write(frame);
-  drawn_ = lines_.size();
+  drawn_ = 0;
+  for (const Line& line : lines_) {
+    if (line.removed) continue;
+    frame += Render(line, now) + "\x1b[K\n";
+    ++drawn_;
+  }
+  out_.Write(frame + "\x1b[J");  // what was below, when a line went
+
   lastDraw_ = now;
 }
 
 std::string ProgressDisplay::Render(const Line& line, Clock::time_point now) const {
   std::size_t boardWidth = 0;
-  for (const Line& l : lines_) boardWidth = std::max(boardWidth, l.board.size());
+  for (const Line& l : lines_) {
+    if (!l.removed) boardWidth = std::max(boardWidth, l.board.size());
+  }
   std::string text = line.board + std::string(boardWidth - line.board.size(), ' ') + "  ";
   if (line.total == 0) return text + (line.activity.empty() ? "waiting" : line.activity);
   std::string activity = line.activity;

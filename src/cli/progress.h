@@ -19,12 +19,14 @@ class ProgressDisplay {
 
   ProgressDisplay(SharedStream& out, Style style) : out_(out), style_(style) {}
 
-  // Before the boards start: a line for this board; returns its number.
+  // A line for this board, at the bottom; returns its number.
   std::size_t Add(std::string board);
   // At every block: what the board is doing, and how many of its blocks are done.
   void Show(std::size_t line, const std::string& activity, int done, int total);
   // When the board is done with: what came of it.
   void End(std::size_t line, const std::string& result);
+  // When the board has gone away: its line goes too.
+  void Remove(std::size_t line);
   // After the last block of every board, so that the final picture stays.
   void Finish();
 
@@ -37,6 +39,7 @@ class ProgressDisplay {
     int total = 0;
     Clock::time_point start;
     bool ended = false;
+    bool removed = false;
   };
 
   void Changed(const Line& line, bool newActivity, Clock::time_point now);

@@ -15,7 +15,11 @@ using Json = nlohmann::ordered_json;
 
 Json ToJson(const BoardReport& r) {
   Json board = SerialJson(r.board);
-  board.update({{"result", ResultText(r)}, {"message", r.message}, {"firmwareBefore", r.before}});
+  board.update({{"port", r.port},
+                {"result", ResultText(r)},
+                {"message", r.message},
+                {"hardware", r.hardware},
+                {"firmwareBefore", r.before}});
   if (r.operation == Operation::Verify) {
     board["differences"] = Json::array();
     for (const Difference& d : r.outcome ? r.outcome->differences : std::vector<Difference>{}) {
@@ -26,6 +30,7 @@ Json ToJson(const BoardReport& r) {
   } else {
     board["firmwareAfter"] = r.after;
   }
+  board["retries"] = r.retries;
   board["seconds"] = r.seconds;
   return board;
 }
@@ -72,19 +77,20 @@ void ReportBoards(const Context& context, const std::vector<const BoardReport*>&
   if (context.options.json) {
     // Without a table, each board that did not succeed is also an error line.
     for (const BoardReport* r : reports) {
-      if (ExitStatus(*r) != kSucceeded) context.Error(Printable(r->board) + ": " + Describe(*r));
+      if (ExitStatus(*r) != kSucceeded)
+        context.Error(BoardName(r->board, r->port) + ": " + Describe(*r));
     }
-    context.document["image"] = context.imageVersion;
+    context.document["image"] = context.imageInfo.version;
     context.document["boards"] = Json::array();
     for (const BoardReport* r : reports) context.document["boards"].push_back(ToJson(*r));
     return;
   }
   // The result last, as a failure's text is long.
-  Table rows{{"SERIAL", "FIRMWARE", "SECONDS", "RESULT"}};
+  Table rows{{"SERIAL", "PORT", "FIRMWARE", "SECONDS", "RESULT"}};
   for (const BoardReport* r : reports) {
     char seconds[16];
     std::snprintf(seconds, sizeof seconds, "%.1f", r->seconds);
-    rows.push_back({Printable(r->board),
+    rows.push_back({Printable(r->board), Printable(r->port),
                     r->after.empty() ? r->before : r->before + " -> " + r->after, seconds,
                     Describe(*r)});
   }

@@ -35,12 +35,12 @@ std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
 #ifdef _WIN32
   BCRYPT_ALG_HANDLE algorithm = nullptr;
   BCRYPT_HASH_HANDLE hash = nullptr;
-  const bool done =
-      BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) &&
-      BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0)) &&
-      BCRYPT_SUCCESS(BCryptHashData(hash, const_cast<PUCHAR>(bytes.data()),
-                                    static_cast<ULONG>(bytes.size()), 0)) &&
-      BCRYPT_SUCCESS(BCryptFinishHash(hash, digest.data(), kDigestBytes, 0));
+  const bool done = BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM,
+                                                               nullptr, 0)) &&
+                    BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0)) &&
+                    BCRYPT_SUCCESS(BCryptHashData(hash, const_cast<PUCHAR>(bytes.data()),
+                                                  static_cast<ULONG>(bytes.size()), 0)) &&
+                    BCRYPT_SUCCESS(BCryptFinishHash(hash, digest.data(), kDigestBytes, 0));
   if (hash != nullptr) BCryptDestroyHash(hash);
   if (algorithm != nullptr) BCryptCloseAlgorithmProvider(algorithm, 0);
   if (!done) throw std::runtime_error("SHA-256 is not available");

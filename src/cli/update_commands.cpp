@@ -1,5 +1,5 @@
-// quorvex flash and quorvex verify: one board, or with --all every board in update mode at once,
-// each on its own thread with its own link and session.
+// quorvex flash and quorvex verify: one board, or with --all every board at once, each on its
+// own thread with its own link and session.
 #include <memory>
 #include <thread>
 #include <vector>
@@ -16,49 +16,49 @@ namespace {
 struct UpdateOptions {
   BoardOptions boards;
   std::string image;
+  std::string record;
+  FlashPolicy policy;
 };
 
 int Update(const Context& context, const UpdateOptions& options, Operation operation) {
   Listing listing;
-  std::vector<std::string> chosen;
+  std::vector<ListedDevice> chosen;
   if (const auto status = Choose(context, options.boards, true, listing, chosen)) return *status;
   std::vector<std::unique_ptr<BoardRun>> runs;
   std::vector<const BoardReport*> reports;
-  for (const std::string& serial : chosen) {
-    runs.push_back(std::make_unique<BoardRun>(context, serial, context.display));
+  for (const ListedDevice& device : chosen) {
+    runs.push_back(std::make_unique<BoardRun>(context, device, context.display));
     reports.push_back(&runs.back()->Report());
   }
 
+  // A board that does not open, or is not in update mode, is a failure even with --all: a line
+  // must never pass a board that was not updated.
   std::vector<BoardRun*> ready;
   for (const auto& run : runs) {
     if (context.interrupted) {
       run->Finish(Outcome::Cancelled());
     } else if (run->Open(listing)) {
       ready.push_back(run.get());
-    } else if (options.boards.all &&
-               run->Report().outcome->cause == Outcome::Cause::NotInUpdateMode) {
-      // --all takes the boards in update mode and leaves the others alone.
-      run->Skip();
     }
-  }
-  if (options.boards.all && ready.empty() && Combined(reports) == kSucceeded) {
-    context.Error("no Quorvex board in update mode");
-    return kNoBoard;
   }
 
   // No board waits for another.
   std::vector<std::thread> threads;
   threads.reserve(ready.size());
   for (BoardRun* run : ready) {
-    threads.emplace_back(
-        [run, operation] { operation == Operation::Verify ? run->Verify() : run->Flash(); });
+    threads.emplace_back([run, operation, &options] {
+      operation == Operation::Verify ? run->Verify() : run->Flash(options.policy);
+    });
   }
   for (std::thread& thread : threads) thread.join();
   context.display.Finish();
   for (const auto& run : runs) run->Close();
 
-  const int status = Combined(reports);
+  int status = Combined(reports);
   ReportBoards(context, reports);
+  const std::vector<std::string> missing = Shortfall(options.boards, chosen);
+  for (const std::string& line : missing) context.Error(line);
+  if (!missing.empty() && status != kInterrupted) status = kFailed;
   return status;
 }
 
@@ -67,7 +67,14 @@ Command AddUpdate(CLI::App& app, const char* name, const char* description, Oper
   CLI::App* command = app.add_subcommand(name, description);
   AddBoardOptions(command, options->boards, /*mayTakeAll=*/true);
   AddImageOption(command, options->image);
-  return {command, &options->image, nullptr,
+  AddRecordOption(command, options->record);
+  if (operation == Operation::Flash) {
+    command->add_flag("--if-needed", options->policy.ifNeeded,
+                      "Compare first, and write nothing to a board that holds the image");
+    command->add_flag("--allow-older", options->policy.allowOlder,
+                      "Write the image even over newer firmware");
+  }
+  return {command, &options->image, nullptr, &options->record,
           [options, operation](Context& c) { return Update(c, *options, operation); }};
 }
 

@@ -198,6 +198,23 @@ std::optional<Problem> AppendTargetProblem(const fs::path& path) {
   return std::nullopt;
 }
 
+std::optional<Problem> AppendDurably(const fs::path& path, std::string_view line) {
+  File file(path, kAppendFlags);
+  if (!file.IsOpen()) return Of(path, CreateReason(errno));
+  FileStat stat{};
+  if (StatOf(file.Fd(), stat) != 0) return Of(path, SystemReason(errno));
+  if (!IsRegular(stat)) return Of(path, kNotRegular);
+  const auto* data = reinterpret_cast<const std::uint8_t*>(line.data());
+  // One write, so that no other process's line lands inside this one; a short write is a
+  // failure, not a reason to write the rest apart from the first part.
+  const long long written = WriteSome(file.Fd(), data, line.size());
+  if (written < 0) return Of(path, SystemReason(errno));
+  if (static_cast<std::size_t>(written) != line.size()) return Of(path, SystemReason(ENOSPC));
+  if (SyncFile(file.Fd()) != 0) return Of(path, SystemReason(errno));
+  if (!file.Close()) return Of(path, SystemReason(errno));
+  return std::nullopt;
+}
+
 bool SameFile(const fs::path& a, const fs::path& b) {
   std::error_code error;
   if (fs::equivalent(a, b, error)) return true;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "image/problem.h"
@@ -38,6 +39,11 @@ inline constexpr char kFileExists[] = "exists already";
 // Whether a file to append to is a regular one, creating it when missing; a FIFO or a device is
 // refused, as a write to one may wait for ever.
 std::optional<Problem> AppendTargetProblem(const std::filesystem::path& path);
+
+// Appends the line to a regular file in one write and syncs it before it returns: several
+// processes may append to one file without tearing each other's lines, and a line that was
+// reported written survives a power cut.
+std::optional<Problem> AppendDurably(const std::filesystem::path& path, std::string_view line);
 
 // Whether two paths name one file, through links or a different spelling, whether or not it
 // exists yet.

@@ -57,13 +57,32 @@ inline void CopyDetail(void* buffer, std::size_t size, std::string_view text) {
   out[n] = '\0';
 }
 // The location id of a port that a provider names by its bus and port path ("1-1.4") and not by
-// an id of its own: the name's FNV-1a hash, which tells one machine's ports apart. Never 0, which
-// stands for no location.
+// an id of its own: the numbers as hex digits (0x114), as the vendor's library forms its ids, when
+// each is 1 to 15 and there are at most eight; else the name's FNV-1a hash, which still tells one
+// machine's ports apart. Never 0, which stands for no location.
 constexpr DWORD LocationIdOf(std::string_view port) {
+  DWORD digits = 0;
+  int count = 0;
+  int number = 0;
+  bool legible = !port.empty();
+  for (std::size_t i = 0; i <= port.size() && legible; ++i) {
+    if (i < port.size() && port[i] >= '0' && port[i] <= '9') {
+      number = number * 10 + (port[i] - '0');
+      legible = number <= 15;
+    } else {
+      legible =
+          number >= 1 && ++count <= 8 && (i == port.size() || port[i] == (count == 1 ? '-' : '.'));
+      digits = digits << 4 | static_cast<DWORD>(number);
+      number = 0;
+    }
+  }
+  if (legible) return digits;
   DWORD hash = 2166136261u;
   for (const char c : port) hash = (hash ^ static_cast<std::uint8_t>(c)) * 16777619u;
   return hash == 0 ? 1 : hash;
 }
+static_assert(LocationIdOf("1-1.4") == 0x114 && LocationIdOf("3-2.15.1") == 0x32F1);
+static_assert(LocationIdOf("1-16") > 0xFFFF && LocationIdOf("1-0") > 0xFFFF);
 
 // A location id as FT_OpenEx takes it for OPEN_BY_LOCATION, and back. The vendor's call takes the
 // number in its pointer argument; nothing ever dereferences it.

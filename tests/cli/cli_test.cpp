@@ -34,6 +34,7 @@ class Cli : public ::testing::Test {
   Cli() {
     InterruptFlag() = false;
     fs::create_directories(dir_);
+    for (std::size_t i = 0; i < rack_.Size(); ++i) rack_.Board(i).SetWrittenFirmware(0x16);
   }
   ~Cli() override { fs::remove_all(dir_); }
 
@@ -67,19 +68,21 @@ TEST_F(Cli, EachCommandOnOneBoard) {
   // Arguments, status, and what standard output or standard error shows.
   using Step = std::tuple<std::vector<std::string>, int, std::string>;
   for (const auto& [args, status, shown] : std::vector<Step>{
-           {{"list"}, 0, "QVX00001  Quorvex      2.1       1.1       yes"},
+           {{"list"}, 0, "QVX00001  1-1.1  Quorvex      2.1       1.1       yes"},
            {{"info"}, 0, "Quorvex - Hardware v2.1\nFirmware: v1.1  -  Upgrading to: v1.6\n"},
            {{"verify"}, 1, "differs: Step 2: first difference at 0x1000, 4 blocks differ"},
-           {{"flash"}, 0, "QVX00001: Step 4\nQVX00001: Step 1\nQVX00001: ok\n"},
+           {{"flash"},
+            0,
+            "QVX00001 at 1-1.1: Step 4\nQVX00001 at 1-1.1: Step 1\nQVX00001 at 1-1.1: ok\n"},
            {{"verify", "--serial", "QVX00001"}, 0, "up to date"},
            {{"dump", dump}, 0, "flash written to " + dump},
            {{"dump", dump}, 2, "exists already; --force replaces it"},
-           {{"dump", dump, "--force"}, 0, "flash written to " + dump + " (firmware v1.1)"},
+           {{"dump", dump, "--force"}, 0, "flash written to " + dump + " (firmware v1.6)"},
            {{"dump", dump, "--force", "--json"}, 0, "\"file\": \"" + dump + "\",\n  \"firmware\""},
-           {{"info", "--image", dump}, 0, "Firmware: v1.1  -  Upgrading to: v1.1\n"},
+           {{"info", "--image", dump}, 0, "Firmware: v1.6  -  Upgrading to: v1.6\n"},
            {{"info", "--image", File("c.bin", *LoadEmbeddedFirmware("JPG", 100))}, 0, "to: v1.6\n"},
            {{"info", "--serial", "QVX00009"}, 3, "no board with serial number QVX00009"},
-           {{"dump", Path("x.bin"), "--serial", "QVX00009"}, 3, "QVX00009: not opened: no board"},
+           {{"dump", Path("x.bin"), "--port", "1-1.9"}, 3, "no board at port 1-1.9"},
            {{"flash", "--all", "--serial", "QVX00001"}, 2, "excludes"},
            {{"--help"}, 0, "  4    all else succeeded, but standard output"},
        }) {
@@ -112,12 +115,13 @@ TEST(BoardReport, WithoutAnOutcomeIsAFailure) {
 
 TEST_F(Cli, FourBoardsOneWithAPersistentFault) {
   rack_.Board(2).CorruptReadBack(2 * 0x2400 + 6, /*persistent=*/true);
+  rack_.Board(3).SetWrittenFirmware(0x15);  // what the board says, not what the image claims
   terminal_ = true;
   ASSERT_EQ(Run({"flash", "--all", "--json", "--log", Path("log")}), 1);
   // The last frame, drawn over the one before; frames in the middle say what time is left.
   EXPECT_NE(
-      err_.str().rfind("\x1b[4FQVX00001  ok           [########################] 100%   124/124 "
-                       "KiB\x1b[K\nQVX00002  ok"),
+      err_.str().rfind("\x1b[4FQVX00001 at 1-1.1  ok           [########################] 100%   "
+                       "124/124 KiB\x1b[K\nQVX00002 at 1-1.2  ok"),
       std::string::npos);
   EXPECT_NE(err_.str().find(" left\x1b[K\n"), std::string::npos);
   const auto json = nlohmann::json::parse(out_.str());
@@ -131,7 +135,7 @@ TEST_F(Cli, FourBoardsOneWithAPersistentFault) {
     EXPECT_EQ(board["result"], i == 2 ? "failed" : "ok");
     EXPECT_EQ(board["message"],
               i == 2 ? "Step 1 - Device verify error!  Data is corrupted!  Re-try update!" : "");
-    EXPECT_EQ(board["firmwareAfter"], i == 2 ? "" : "1.6");
+    EXPECT_EQ(board["firmwareAfter"], (std::vector<std::string>{"1.6", "1.6", "", "1.5"}[i]));
     EXPECT_TRUE(board["seconds"].is_number());
   }
   std::stringstream log;
@@ -179,8 +183,8 @@ TEST_F(Cli, SeveralBoardsAndNoSelectionTouchNone) {
   Attach(2);
   EXPECT_EQ(Run({"flash"}), 2);
   EXPECT_EQ(err_.str(),
-            "quorvex: 2 boards are attached; choose one with --serial or take all with --all:\n"
-            "  QVX00001\n  QVX00002\n");
+            "quorvex: 2 boards are attached; choose one with --serial or --port, or take all with "
+            "--all:\n  QVX00001 at 1-1.1\n  QVX00002 at 1-1.2\n");
   EXPECT_EQ(rack_.Board(0).Opens() + rack_.Board(1).Opens(), 0);
 }
 
@@ -190,10 +194,11 @@ TEST_F(Cli, ListShowsWhatKeepsABoardClosed) {
   ASSERT_EQ(rack_.FT_OpenEx("QVX00002", ft::OPEN_BY_SERIAL_NUMBER, &elsewhere), ft::OK);
   EXPECT_EQ(Run({"list", "--json"}), 0);
   EXPECT_EQ(nlohmann::json::parse(out_.str()), nlohmann::json::parse(R"({
-      "command": "list", "status": 0,
-      "boards": [{"serial": "QVX00001", "description": "Quorvex", "hardware": "2.1",
-                  "firmware": "1.1", "updateMode": true}],
-      "unopened": [{"serial": "QVX00002", "description": "Quorvex", "reason":
+      "schema": 1, "program": "quorvex )" QVX_VERSION R"(", "command": "list", "status": 0,
+      "imageSha256": "80092c66e569399a1afe0d2a03c5c3fa8d47546347da2d0c9c88145be413ccb9",
+      "boards": [{"serial": "QVX00001", "port": "1-1.1", "description": "Quorvex",
+                  "hardware": "2.1", "firmware": "1.1", "updateMode": true}],
+      "unopened": [{"serial": "QVX00002", "port": "1-1.2", "description": "Quorvex", "reason":
           "could not be opened: in use by another program: close that program, then try again"}]
   })"));
   EXPECT_EQ(Run({"flash", "--all"}), 3);  // --all leaves alone only boards not in update mode

@@ -69,7 +69,7 @@ def lost_output(work):
 
 def odd_bytes(work):
     out = ends(start(work, "flash", "--json", env={"QVX_BOARD_SERIAL": os.fsdecode(b"\xffQ\x1b")}),
-               0, "\\xFFQ\\x1B: ok", work)
+               0, "\\xFFQ\\x1B at 0x111: ok", work)
     board = json.loads(out.decode("utf-8"))["boards"][0]
     assert (board["serial"], board["serialHex"], board["result"]) == ("\ufffdQ\x1b", "ff511b", "ok")
 
