@@ -86,6 +86,8 @@ inline constexpr std::string_view kReadBackFailure =
     "Device communication error while reading back!";
 inline constexpr std::string_view kDumpFailure =
     "Device communication error while reading the flash!";
+inline constexpr std::string_view kUpdateModeAdvice =
+    "unplug the board, put it in its update mode and plug it in again";
 inline constexpr std::string_view kOlderImage =
     "The image is older than the board's firmware; --allow-older writes it anyway.";
 

@@ -158,7 +158,9 @@ std::string OpenAdvice(D2xx& driver, const ListedDevice& device) {
 
 std::string WhyNotOpened(D2xx& driver, const Listing& listing, const std::string& serialNumber,
                          const Outcome& opened) {
-  if (opened.cause == Outcome::Cause::NotInUpdateMode) return opened.Text();
+  if (opened.cause == Outcome::Cause::NotInUpdateMode) {
+    return opened.Text() + " (" + std::string(text::kUpdateModeAdvice) + ")";
+  }
   // The device opened, so no advice on opening it applies: the call that failed says it all.
   if (opened.call && opened.call->call != "FT_OpenEx") {
     return "could not be set up (" + opened.call->Text() + ")";

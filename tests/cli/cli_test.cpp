@@ -8,7 +8,10 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <set>
+#include <span>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 #include "board/board_rack.h"
@@ -23,6 +26,7 @@ namespace qvx::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
 // Flash bytes no stage writes: addresses 3,072 to 4,095.
@@ -238,6 +242,115 @@ TEST_F(Cli, InterruptEndsEveryUpdateAtItsNextBlockAndClosesEveryLink) {
   rack_.Board(0).AfterCommand("RF", 2, [] { InterruptFlag() = true; });
   EXPECT_EQ(Run({"verify", "--serial", "QVX00001"}), 130);
   EXPECT_TRUE(out_.str().ends_with("  interrupted\n")) << out_.str();
+}
+
+// Records as the station writes them, by serial number: the lines of the file, each parsed.
+std::vector<nlohmann::json> RecordsIn(const std::string& path) {
+  std::vector<nlohmann::json> lines;
+  std::ifstream file(path);
+  for (std::string line; std::getline(file, line);) lines.push_back(nlohmann::json::parse(line));
+  return lines;
+}
+
+// Boards come and go while the station runs: each is flashed once per plug-in, a board pulled
+// out mid-update and one not in update mode are failures, and every outcome is a record.
+TEST_F(Cli, WatchFlashesEachBoardOncePerPlugIn) {
+  rack_.Board(1).UnplugAfter("WF", 3);
+  rack_.Board(2).SetVersions(0, 0);
+  rack_.Board(3).SetAttached(false);
+  const std::string records = Path("records");
+  std::thread hands([this, &records] {
+    const auto until = [&records](std::size_t lines) {
+      while (RecordsIn(records).size() < lines) std::this_thread::sleep_for(10ms);
+    };
+    until(3);
+    std::this_thread::sleep_for(600ms);  // long enough for a second flash, were there one
+    EXPECT_EQ(RecordsIn(records).size(), 3U);
+    rack_.Unplug("1-1.1");
+    std::this_thread::sleep_for(600ms);
+    rack_.Plug("QVX00001", "1-1.1");
+    rack_.Plug("QVX00004", "1-1.4");
+  });
+  EXPECT_EQ(Run({"watch", "--count", "5", "--record", records}), 1);
+  hands.join();
+  std::multiset<std::string> results;
+  for (const auto& line : RecordsIn(records)) {
+    EXPECT_EQ(line["schema"], 1);
+    EXPECT_EQ(line["command"], "watch");
+    EXPECT_EQ(line["image"]["version"], "1.6");
+    results.insert(line["serial"].get<std::string>() + " " + line["port"].get<std::string>() + " " +
+                   line["result"].get<std::string>() + " " + line.value("firmwareAfter", "") + " " +
+                   std::to_string(line.value("step", 0)));
+  }
+  EXPECT_EQ(results,
+            (std::multiset<std::string>{
+                "QVX00001 1-1.1 ok 1.6 0", "QVX00001 1-1.1 ok 1.6 0", "QVX00002 1-1.2 unplugged  2",
+                "QVX00003 1-1.3 not in update mode  0", "QVX00004 1-1.4 ok 1.6 0"}));
+  EXPECT_NE(
+      out_.str().find("boards                5\npassed                3\nfailed                2\n"
+                      "  not in update mode  1\n  unplugged           1\n"),
+      std::string::npos)
+      << out_.str();
+}
+
+TEST_F(Cli, WaitEndsAtArrivalAtItsLimitOrAtAnInterrupt) {
+  Attach(0);
+  std::thread later([this] {
+    std::this_thread::sleep_for(300ms);
+    rack_.Plug("QVX00002", "1-1.2");
+  });
+  EXPECT_EQ(Run({"info", "--serial", "QVX00002", "--wait=10"}), 0) << err_.str();
+  later.join();
+  EXPECT_EQ(Run({"dump", Path("x"), "--port", "1-1.9", "--wait", "0.3"}), 3);
+  EXPECT_EQ(err_.str(), "quorvex: no board at port 1-1.9\n");
+  std::thread interrupt([] {
+    std::this_thread::sleep_for(300ms);
+    InterruptFlag() = true;
+  });
+  EXPECT_EQ(Run({"flash", "--all", "--expect", "2", "--wait"}), 130);
+  interrupt.join();
+}
+
+// Serial numbers that cannot name one board, an expectation short of boards, a board that holds
+// the image already and firmware newer than the image.
+TEST_F(Cli, BoardsByPortAndWhatAStationExpects) {
+  Attach(3);
+  rack_.Board(1).SetSerialNumber("QVX00001");
+  rack_.Board(2).SetSerialNumber("");
+  // The firmware the blank board reports first (0: as it is), the arguments, the status, what
+  // is shown and how many blocks are written to the blank board.
+  using Step = std::tuple<std::uint8_t, std::vector<std::string>, int, std::string, long>;
+  for (const auto& [firmware, args, status, shown, written] : std::vector<Step>{
+           {0,
+            {"info", "--serial", "QVX00001"},
+            2,
+            "2 boards have serial number QVX00001; choose one with --port:\n"
+            "  QVX00001 at 1-1.1\n  QVX00001 at 1-1.2\n",
+            0},
+           {0, {"flash", "--port", "1-1.3"}, 0, "\n        1-1.3  1.1 -> 1.6", 31},
+           {0, {"flash", "--port", "1-1.3", "--if-needed"}, 0, "up to date", 0},
+           {0,
+            {"flash", "--all", "--expect", "4", "--serials", "QVX00001,QVX00007"},
+            1,
+            "quorvex: 4 boards expected, 3 found\nquorvex: board QVX00007 is missing\n",
+            29},
+           {0x17,
+            {"flash", "--port", "1-1.3"},
+            1,
+            "refused: The image is older than the board's",
+            0},
+           {0x17, {"flash", "--port", "1-1.3", "--allow-older"}, 0, "1.7 -> 1.6", 29},
+       }) {
+    if (firmware != 0) rack_.Board(2).SetVersions(0x21, firmware);
+    const std::size_t before = rack_.Board(2).Commands().size();
+    EXPECT_EQ(Run(args), status) << err_.str();
+    EXPECT_NE((out_.str() + err_.str()).find(shown), std::string::npos) << out_.str() << err_.str();
+    EXPECT_EQ(std::ranges::count(std::span(rack_.Board(2).Commands()).subspan(before), "WF",
+                                 &board::Command::mnemonic),
+              written);
+  }
+  rack_.Board(0).SetVersions(0, 0);
+  EXPECT_EQ(Run({"flash", "--all"}), 3);  // a board not in update mode is never passed over
 }
 
 }  // namespace

@@ -111,8 +111,18 @@ def arguments_and_paths(work):
     assert left == {"big.bin", "fifo", "link", "loop", "mine.bin", "new.bin"}, left
 
 
+def records_from_several_processes(work):
+    record = os.path.join(work, "records")
+    runs = [start(work, "flash", "--all", "-q", "--record", record, boards=4) for _ in range(6)]
+    assert [run.wait(timeout=60) for run in runs] == [0] * 6
+    lines = [json.loads(line) for line in open(record, "rb").read().split(b"\n")[:-1]]
+    assert sorted((r["serial"], r["result"], r["schema"]) for r in lines) == sorted(
+        ("QVX%05d" % n, "ok", 1) for n in range(1, 5) for _ in range(6)), lines
+
+
 if __name__ == "__main__":
     with tempfile.TemporaryDirectory() as work:
-        for case in (arguments_and_paths, odd_bytes, lost_output, under_signals):
+        for case in (arguments_and_paths, odd_bytes, lost_output, under_signals,
+                     records_from_several_processes):
             case(work)
     print("passed")

@@ -3,7 +3,7 @@
 # umockdev testbed, one case per run.
 #   usb_test.py CASE PROBE PROGRAM COMMAND_LINE PACK_TOOL FIRMWARE SHOTS [SANITIZER_RUNTIME]
 
-import os, subprocess, sys, tempfile
+import os, re, subprocess, sys, tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "support"), os.path.join(HERE, "..", "ui")]
@@ -73,19 +73,24 @@ def program_updates_the_board(bed):
     check_flash(chip.board.flash, unpacker(PACK, FIRMWARE))
 
 
-def command_line_picks_boards_by_serial(bed):
-    serials = ["QV000001", "QV000002", "QV000003"]
+def command_line_picks_boards_by_serial_and_port(bed):
+    serials = ["QV000001", "QV000002", "QV000002"]  # a serial number two chips share
     chips = [bed.plug(serial=serial) for serial in serials]
     bed.plug(description="FT232R USB UART", serial="A100XYZ")  # no board of ours
     env = dict(os.environ, **bed.env(PRELOAD))
-    shown = []
-    for args in (["list"], ["flash", "--serial", serials[1], "--quiet"]):
-        done = subprocess.run([CLI] + args, env=env, capture_output=True, text=True, timeout=120)
-        assert done.returncode == 0, done.stdout + done.stderr
-        shown.append(done.stdout)
-    assert [line.split()[0] for line in shown[0].splitlines()[1:]] == serials, shown[0]
-    check_flash(chips[1].board.flash, unpacker(PACK, FIRMWARE))
-    assert chips[0].board.flash == chips[2].board.flash == bytearray(b"\xff" * 65536)
+    run = lambda *args: subprocess.run([CLI, *args], env=env, capture_output=True, text=True,
+                                       timeout=120)
+    listed = run("list")
+    rows = [line.split()[:2] for line in listed.stdout.splitlines()[1:]]
+    assert listed.returncode == 0 and [r[0] for r in rows] == serials, listed.stdout
+    assert all(re.fullmatch(r"%d-\d+" % testbed.BUS, r[1]) for r in rows), listed.stdout
+    shared = run("flash", "--serial", serials[1])
+    assert shared.returncode == 2 and "choose one with --port" in shared.stderr, shared.stderr
+    done = run("flash", "--port", rows[2][1], "--quiet")
+    assert done.returncode == 0, done.stdout + done.stderr
+    flashed = [chip for chip in chips if chip.board.flash != bytearray(b"\xff" * 65536)]
+    assert len(flashed) == 1, len(flashed)
+    check_flash(flashed[0].board.flash, unpacker(PACK, FIRMWARE))
 
 
 if __name__ == "__main__":
