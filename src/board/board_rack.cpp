@@ -35,31 +35,73 @@ VirtualBoard& BoardRack::Board(std::size_t index) {
   return slots_.at(index)->board;
 }
 
+void BoardRack::Slot::Note() {
+  Seen now;
+  DWORD count = 0;
+  now.attached = board.FT_CreateDeviceInfoList(&count) == ft::OK && count == 1;
+  if (now.attached) {
+    board.FT_GetDeviceInfoDetail(0, &now.flags, &now.type, &now.id, &now.locId,
+                                 now.serialNumber.data(), now.description.data(), &now.handle);
+  }
+  now.port = board.Port();
+  const std::lock_guard guard(seenLock);
+  seen = std::move(now);
+}
+
+BoardRack::Seen BoardRack::Slot::Look() const {
+  const std::lock_guard guard(seenLock);
+  return seen;
+}
+
+bool BoardRack::Slot::MayAnswer(const char* name, DWORD flags) const {
+  const Seen s = Look();
+  if (!s.attached) return false;
+  if (flags == ft::OPEN_BY_LOCATION) return ft::LocationOfArgument(name) == s.locId;
+  if (name == nullptr) return false;
+  return flags == ft::OPEN_BY_DESCRIPTION ? s.description.data() == std::string_view(name)
+                                          : s.serialNumber.data() == std::string_view(name);
+}
+
 VirtualBoard& BoardRack::Plug(const std::string& serialNumber, const std::string& port) {
   for (Slot* slot : Slots()) {
-    const std::lock_guard guard(slot->lock);
-    const VirtualBoard& board = slot->board;
+    const Seen seen = slot->Look();
     // Serial numbers may repeat, so a board plugged in elsewhere is another one.
-    if (board.SerialNumber() != serialNumber || (board.Attached() && board.Port() != port)) {
+    if (slot->board.SerialNumber() != serialNumber || (seen.attached && seen.port != port)) {
       continue;
     }
+    const std::lock_guard guard(slot->lock);
     slot->board.SetPort(port);
     slot->board.SetAttached(true);
+    slot->Note();
     return slot->board;
   }
   const std::lock_guard guard(slotsLock_);
   slots_.push_back(std::make_unique<Slot>());
-  VirtualBoard& board = slots_.back()->board;
-  board.SetSerialNumber(serialNumber);
-  board.SetPort(port);
-  return board;
+  Slot& slot = *slots_.back();
+  slot.board.SetSerialNumber(serialNumber);
+  slot.board.SetPort(port);
+  slot.Note();
+  return slot.board;
 }
 
 void BoardRack::Unplug(const std::string& port) {
   for (Slot* slot : Slots()) {
+    if (slot->Look().port != port) continue;
     const std::lock_guard guard(slot->lock);
-    if (slot->board.Port() == port) slot->board.SetAttached(false);
+    slot->board.SetAttached(false);
+    slot->Note();
   }
+}
+
+std::vector<std::pair<std::string, std::string>> BoardRack::Plugged() {
+  DWORD count = 0;
+  FT_CreateDeviceInfoList(&count);
+  std::vector<std::pair<std::string, std::string>> plugged;
+  for (Slot* slot : Slots()) {
+    const Seen seen = slot->Look();
+    if (seen.attached) plugged.emplace_back(seen.serialNumber.data(), seen.port);
+  }
+  return plugged;
 }
 
 template <typename Call>
@@ -68,7 +110,9 @@ FT_STATUS BoardRack::OnBoard(FT_HANDLE handle, Call call) {
     if (!slot->board.Owns(handle)) continue;
     const std::lock_guard guard(slot->lock);
     if (!slot->board.IsOpen()) ++strayCalls_;
-    return call(slot->board);
+    const FT_STATUS status = call(slot->board);
+    slot->Note();
+    return status;
   }
   ++strayCalls_;
   return ft::INVALID_HANDLE;
@@ -77,9 +121,15 @@ FT_STATUS BoardRack::OnBoard(FT_HANDLE handle, Call call) {
 FT_STATUS BoardRack::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) {
   bool busy = false;
   for (Slot* slot : Slots()) {
+    if (std::unique_lock guard(slot->lock, std::try_to_lock); guard.owns_lock()) slot->Note();
+    if (!slot->MayAnswer(description, flags)) continue;
     const std::lock_guard guard(slot->lock);
     if (!slot->board.Answers(description, flags)) continue;
-    if (!slot->board.IsOpen()) return slot->board.FT_OpenEx(description, flags, handle);
+    if (!slot->board.IsOpen()) {
+      const FT_STATUS status = slot->board.FT_OpenEx(description, flags, handle);
+      slot->Note();
+      return status;
+    }
     busy = true;
   }
   if (description == nullptr || handle == nullptr) return ft::INVALID_PARAMETER;
@@ -120,14 +170,14 @@ FT_STATUS BoardRack::FT_Close(FT_HANDLE handle) {
   });
 }
 
+// A board in the middle of a call is listed as it was last seen.
 FT_STATUS BoardRack::FT_CreateDeviceInfoList(DWORD* count) {
   if (count == nullptr) return ft::INVALID_PARAMETER;
   const std::lock_guard listGuard(listLock_);
   listed_.clear();
   for (Slot* slot : Slots()) {
-    const std::lock_guard guard(slot->lock);
-    DWORD one = 0;
-    if (slot->board.FT_CreateDeviceInfoList(&one) == ft::OK && one == 1) listed_.push_back(slot);
+    if (std::unique_lock guard(slot->lock, std::try_to_lock); guard.owns_lock()) slot->Note();
+    if (slot->Look().attached) listed_.push_back(slot);
   }
   *count = static_cast<DWORD>(listed_.size());
   return ft::OK;
@@ -136,11 +186,17 @@ FT_STATUS BoardRack::FT_CreateDeviceInfoList(DWORD* count) {
 FT_STATUS BoardRack::FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id,
                                             DWORD* locId, void* serialNumber, void* description,
                                             FT_HANDLE* handle) {
-  Slot* slot = Listed(index);
+  const Slot* slot = Listed(index);
   if (slot == nullptr) return ft::DEVICE_NOT_FOUND;
-  const std::lock_guard guard(slot->lock);
-  return slot->board.FT_GetDeviceInfoDetail(0, flags, type, id, locId, serialNumber, description,
-                                            handle);
+  const Seen seen = slot->Look();
+  if (flags != nullptr) *flags = seen.flags;
+  if (type != nullptr) *type = seen.type;
+  if (id != nullptr) *id = seen.id;
+  if (locId != nullptr) *locId = seen.locId;
+  if (handle != nullptr) *handle = seen.handle;
+  ft::CopyDetail(serialNumber, ft::SERIAL_NUMBER_SIZE, seen.serialNumber.data());
+  ft::CopyDetail(description, ft::DESCRIPTION_SIZE, seen.description.data());
+  return ft::OK;
 }
 
 BoardRack::Slot* BoardRack::Listed(DWORD index) {
@@ -149,10 +205,8 @@ BoardRack::Slot* BoardRack::Listed(DWORD index) {
 }
 
 std::string BoardRack::PortName(DWORD index) {
-  Slot* slot = Listed(index);
-  if (slot == nullptr) return {};
-  const std::lock_guard guard(slot->lock);
-  return slot->board.Port();
+  const Slot* slot = Listed(index);
+  return slot == nullptr ? std::string() : slot->Look().port;
 }
 
 Obstacle BoardRack::OpenObstacle(DWORD /*index*/) {

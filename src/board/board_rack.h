@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -33,6 +34,8 @@ class BoardRack : public D2xx {
   VirtualBoard& Plug(const std::string& serialNumber, const std::string& port);
   // Pulls out the board at that port, as its cable would: its open link fails from then on.
   void Unplug(const std::string& port);
+  // The serial number and port of each board plugged in.
+  std::vector<std::pair<std::string, std::string>> Plugged();
   // Calls made on a handle that no board has open: a call after its close, or a stray handle.
   int StrayCalls() const { return strayCalls_; }
   // Runs under the board's lock after every close that succeeded.
@@ -54,9 +57,26 @@ class BoardRack : public D2xx {
   std::string PortName(DWORD index) override;
 
  private:
+  // What the device list shows of a board as of its last call, so that listing and finding a
+  // board never wait for another board's call in progress, as with a real driver.
+  struct Seen {
+    bool attached = false;
+    DWORD flags = 0, type = 0, id = 0, locId = 0;
+    FT_HANDLE handle = nullptr;
+    std::array<char, ft::SERIAL_NUMBER_SIZE> serialNumber{};
+    std::array<char, ft::DESCRIPTION_SIZE> description{};
+    std::string port;
+  };
   struct Slot {
     std::mutex lock;
     VirtualBoard board;
+    mutable std::mutex seenLock;
+    Seen seen;
+
+    void Note();  // under `lock`
+    Seen Look() const;
+    // Whether FT_OpenEx may find the board there, as it was last seen.
+    bool MayAnswer(const char* name, DWORD flags) const;
   };
 
   // The slots as they stand, each of which lives as long as the rack.

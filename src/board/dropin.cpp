@@ -178,24 +178,23 @@ struct DropIn {
         present.push_back(board);
       }
     }
-    std::vector<std::pair<std::string, std::string>> attached;
-    for (std::size_t i = 0; i < rack.Size(); ++i) {
-      const VirtualBoard& board = rack.Board(i);
-      if (board.Attached()) attached.emplace_back(board.SerialNumber(), board.Port());
-      if (board.Attached() && std::ranges::none_of(present, [&board](const Plugged& p) {
-            return p.serial == board.SerialNumber() && p.port == board.Port();
-          })) {
-        rack.Unplug(board.Port());
+    const auto attached = rack.Plugged();
+    for (const auto& [serial, port] : attached) {
+      if (std::ranges::none_of(
+              present, [&](const Plugged& p) { return p.serial == serial && p.port == port; })) {
+        rack.Unplug(port);
       }
     }
     for (const Plugged& plugged : present) {
+      // A board that stays where it was is left alone: it may be in the middle of a call.
+      if (std::ranges::find(attached, std::pair{plugged.serial, plugged.port}) != attached.end()) {
+        continue;
+      }
       const std::size_t known = rack.Size();
-      const bool there =
-          std::ranges::find(attached, std::pair{plugged.serial, plugged.port}) != attached.end();
       VirtualBoard& board = rack.Plug(plugged.serial, plugged.port);
       if (rack.Size() != known) SetUp(board, /*several=*/true);
       // The versions the line gives hold from the plug-in on, as an update changes them.
-      if (!there && !plugged.hardware.empty()) {
+      if (!plugged.hardware.empty()) {
         board.SetVersions(ByteFrom(plugged.hardware, 0x21),
                           ByteFrom(plugged.firmware, ByteFrom(Env("QVX_BOARD_FIRMWARE"), 0x11)));
       }

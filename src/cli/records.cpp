@@ -40,7 +40,7 @@ std::string UtcNow() {
 std::string HostName() {
 #ifdef _WIN32
   std::array<char, MAX_COMPUTERNAME_LENGTH + 1> name{};
-  DWORD size = name.size();
+  ::DWORD size = name.size();
   return GetComputerNameA(name.data(), &size) ? std::string(name.data(), size) : std::string();
 #else
   std::array<char, 256> name{};
