@@ -102,8 +102,8 @@ int Program::Start(const std::vector<std::string>& args) {
   app.add_option("--log", options_.log, "Write that log to FILE, a regular file")
       ->option_text("FILE")
       ->check(kNotEmpty);
-  const std::array commands{AddList(app), AddInfo(app), AddFlash(app), AddVerify(app),
-                            AddDump(app)};
+  const std::array commands{AddList(app),   AddInfo(app), AddFlash(app),
+                            AddVerify(app), AddDump(app), AddReport(app)};
   const auto chosen = [&commands] {
     return std::ranges::find_if(commands, [](const Command& c) { return c.parser->parsed(); });
   };

@@ -32,5 +32,6 @@ Command AddInfo(CLI::App& app);
 Command AddFlash(CLI::App& app);
 Command AddVerify(CLI::App& app);
 Command AddDump(CLI::App& app);
+Command AddReport(CLI::App& app);
 
 }  // namespace qvx::cli
