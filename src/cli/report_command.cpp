@@ -116,8 +116,8 @@ void CountFile(const Context& context, const std::string& name, std::string_view
     }
   }
   if (bad > kWarningsPerFile) {
-    context.err.Write("quorvex: " + name + ": " + std::to_string(bad - kWarningsPerFile) +
-                      " more lines that are not records\n");
+    context.err.Write("quorvex: " + name + ": " + std::to_string(bad) +
+                      " lines that are not records in all\n");
   }
 }
 
