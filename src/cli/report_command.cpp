@@ -61,8 +61,8 @@ std::optional<std::string> Count(Tally& tally, std::string_view line) {
   if (command != "flash" && command != "verify" && command != "watch") return std::nullopt;
   const std::string result = Text(record, "result");
   if (result.empty()) return "no result";
-  const auto image = record.find("image");
-  std::string sha256 = image != record.end() && image->is_object() ? Text(*image, "sha256") : "";
+  const Json image = record.value("image", Json());
+  std::string sha256 = Text(image, "sha256");
   if (sha256.size() != 64 ||
       !std::ranges::all_of(sha256, [](unsigned char c) { return std::isxdigit(c) != 0; })) {
     return "no image sha256";
@@ -73,8 +73,8 @@ std::optional<std::string> Count(Tally& tally, std::string_view line) {
   if (yield == tally.images.end()) {
     yield = tally.images.insert(tally.images.end(), Yield{});
     yield->sha256 = sha256;
-    yield->version = Text(*image, "version");
-    yield->source = Text(*image, "source");
+    yield->version = Text(image, "version");
+    yield->source = Text(image, "source");
   }
   ++yield->boards;
   if (result == "ok" || result == "up to date") {

@@ -186,7 +186,9 @@ TEST_F(Cli, ReportGivesTheYieldOfEachImage) {
                            << record('a', "flash", "failed", R"(,"step":1,"seconds":3)") << "{\n"
                            << record('b', "verify", "up to date", R"(,"seconds":2)") << "[1]\n"
                            << record('a', "info", "ok", R"(,"seconds":1)") << "\n{\"schema\":2}\n"
-                           << record('a', "flash", "ok", R"(,"seconds":13)") << "x\n";
+                           << record('a', "flash", "ok", R"(,"seconds":13)")
+                           << R"({"schema":1,"command":"flash","result":"ok"})"
+                              "\n";
   std::ofstream(Path("b")) << record('a', "watch", "not in update mode", R"(,"step":0)")
                            << record('b', "flash", "ok", R"(,"seconds":5)")
                            << record('b', "flash", "unplugged", "")
