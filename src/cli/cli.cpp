@@ -157,8 +157,8 @@ int Program::Start(const std::vector<std::string>& args) {
   // The options below are taken after the command too.
   app.fallthrough();
   AddGlobalOptions(app);
-  const std::array commands{AddList(app),   AddInfo(app), AddFlash(app),
-                            AddVerify(app), AddDump(app), AddWatch(app)};
+  const std::array commands{AddList(app), AddInfo(app),  AddFlash(app), AddVerify(app),
+                            AddDump(app), AddWatch(app), AddReport(app)};
   // Listed in every command's help too.
   for (const Command& command : commands) AddGlobalOptions(*command.parser);
   const auto chosen = [&commands] {

@@ -43,5 +43,6 @@ Command AddFlash(CLI::App& app);
 Command AddVerify(CLI::App& app);
 Command AddDump(CLI::App& app);
 Command AddWatch(CLI::App& app);
+Command AddReport(CLI::App& app);
 
 }  // namespace qvx::cli

@@ -183,6 +183,47 @@ TEST_F(Cli, BadImageFilesTouchNoBoard) {
   EXPECT_EQ(rack_.Board(0).Opens(), 0);
 }
 
+// Record files from two stations; what is not a record, or not an update, counts for nothing.
+TEST_F(Cli, ReportGivesTheYieldOfEachImage) {
+  const auto record = [](char sha, const char* command, const char* result, const char* more) {
+    return R"({"schema":1,"command":")" + std::string(command) +
+           R"(","image":{"source":"embedded","sha256":")" + std::string(64, sha) +
+           R"(","version":"1.)" + sha + R"("},"result":")" + result + "\"" + more + "}\n";
+  };
+  std::ofstream(Path("a")) << record('a', "flash", "ok", R"(,"seconds":12)")
+                           << record('a', "flash", "failed", R"(,"step":1,"seconds":3)") << "{\n"
+                           << record('b', "verify", "up to date", R"(,"seconds":2)") << "[1]\n"
+                           << record('a', "info", "ok", R"(,"seconds":1)") << "\n{\"schema\":2}\n"
+                           << record('a', "flash", "ok", R"(,"seconds":13)")
+                           << R"({"schema":1,"command":"flash","result":"ok"})"
+                              "\n";
+  std::ofstream(Path("b")) << record('a', "watch", "not in update mode", R"(,"step":0)")
+                           << record('b', "flash", "ok", R"(,"seconds":5)")
+                           << record('b', "flash", "unplugged", "")
+                           << record('c', "flash", "ok", "")
+                           << record('a', "flash", "ok", R"(,"seconds":20)") << "{\"schema\":1,";
+  EXPECT_EQ(Run({"report", Path("a"), Path("missing"), Path("b")}), 2);
+  EXPECT_EQ(out_.str(),
+            "IMAGE 1.a  sha256 aaaaaaaa...aaaa  source embedded\n  boards                5\n"
+            "  passed                3  (60.0 %)\n  failed                2\n"
+            "    Step 1              1\n    not in update mode  1\n  median                13.0 s\n"
+            "\nIMAGE 1.b  sha256 bbbbbbbb...bbbb  source embedded\n  boards       3\n"
+            "  passed       2  (66.6 %)\n  failed       1\n    unplugged  1\n  median       3.5 s\n"
+            "\nIMAGE 1.c  sha256 cccccccc...cccc  source embedded\n  boards  1\n"
+            "  passed  1  (100.0 %)\n  failed  0\n  median  -\n");
+  const std::string a = "quorvex: " + Path("a");
+  EXPECT_EQ(err_.str(),
+            a + ":3: not a record (not valid JSON)\n" + a + ":5: not a record (not an object)\n" +
+                a + ":8: not a record (schema is not 1)\n" + a +
+                ": 4 lines that are not records in all\nquorvex: " + Path("missing") +
+                ": no such file\nquorvex: " + Path("b") + ":6: not a record (cut short)\n");
+  EXPECT_EQ(Run({"report", "--json", Path("a")}), 0);
+  const auto json = nlohmann::json::parse(out_.str());
+  EXPECT_EQ(std::make_tuple(json["lines"], json["badLines"], json["images"][0]["failed"],
+                            json["images"][1]["medianSeconds"]),
+            std::make_tuple(9, 4, nlohmann::json{{"Step 1", 1}}, 2.0));
+}
+
 TEST_F(Cli, SeveralBoardsAndNoSelectionTouchNone) {
   Attach(2);
   EXPECT_EQ(Run({"flash"}), 2);
