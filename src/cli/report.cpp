@@ -69,6 +69,11 @@ int Combined(const std::vector<const BoardReport*>& reports) {
   return kSucceeded;
 }
 
+std::string FailureGroup(const std::string& result, long long step) {
+  const bool inStep = step > 0 && (result == "failed" || result == "differs");
+  return inStep ? "Step " + std::to_string(step) : result;
+}
+
 std::string Describe(const BoardReport& report) {
   return ResultText(report) + (report.message.empty() ? "" : ": " + report.message);
 }

@@ -19,6 +19,10 @@ void PrintTable(std::ostream& out, const Table& rows);
 // could not be used.
 int Combined(const std::vector<const BoardReport*>& reports);
 
+// What a board that did not pass is counted under: "Step 2" for a failure in a step, else its
+// result ("not in update mode", "unplugged", ...).
+std::string FailureGroup(const std::string& result, long long step);
+
 // "failed: Step 1 - Device verify error! ...", "up to date".
 std::string Describe(const BoardReport& report);
 

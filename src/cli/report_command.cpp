@@ -87,9 +87,8 @@ std::optional<std::string> Count(Tally& tally, std::string_view line) {
   }
   // Any other result, known or not, is a failure.
   const auto step = record.find("step");
-  const std::string group = step != record.end() && step->is_number_unsigned() && *step > 0
-                                ? "Step " + std::to_string(step->get<std::uint64_t>())
-                                : result;
+  const std::string group = FailureGroup(
+      result, step != record.end() && step->is_number_integer() ? step->get<long long>() : 0);
   yield->failed[group] = yield->failed.value(group, 0LL) + 1;
   return std::nullopt;
 }

@@ -65,12 +65,6 @@ struct Slot {
   bool counted = false;
 };
 
-// "Step 1", "not in update mode": what a failure is counted under.
-std::string FailureKind(const BoardReport& report) {
-  const int step = report.outcome ? report.outcome->step : 0;
-  return step > 0 && !report.unplugged ? "Step " + std::to_string(step) : ResultText(report);
-}
-
 class Station {
  public:
   Station(const Context& context, const WatchOptions& options)
@@ -181,7 +175,7 @@ class Station {
       if (ExitStatus(*r) == kSucceeded) {
         ++passed;
       } else {
-        ++failures[FailureKind(*r)];
+        ++failures[FailureGroup(ResultText(*r), r->outcome ? r->outcome->step : 0)];
       }
     }
     const int boards = static_cast<int>(reports_.size());
