@@ -134,6 +134,7 @@ demo-cli: build
 	for command in list "flash --all" "verify --all"; do \
 	  echo "$$ quorvex $$command"; $(BUILD)/quorvex $$command || exit 1; \
 	done
+	@LD_LIBRARY_PATH=$(abspath $(BUILD))/dropin tools/demo_station.sh $(BUILD)/quorvex $(DEMO_BOARDS)
 
 # A Release build with the benchmarks on; every benchmark executable lands in $(BENCH_BUILD)/bench.
 $(BENCH_BUILD)/build.ninja: | deps

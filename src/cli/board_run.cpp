@@ -121,7 +121,7 @@ void BoardRun::Flash(const FlashPolicy& policy) {
     return Finish(Outcome::Failed(Outcome::Cause::Older, {std::string(text::kOlderImage), ""}));
   }
   if (policy.ifNeeded) {
-    Outcome compared = session_.Verify();
+    Outcome compared = Checked();
     if (compared.kind == Outcome::Kind::Done) {
       report_.upToDate = true;
       report_.after = report_.before;
@@ -135,12 +135,19 @@ void BoardRun::Flash(const FlashPolicy& policy) {
   Outcome asked = Identified();
   if (asked.kind != Outcome::Kind::Done) return Finish(std::move(asked));
   report_.after = VersionText(link.FwMajor, link.FwMinor);
-  Finish(policy.verifyAfter ? session_.Verify() : std::move(flashed));
+  Finish(policy.verifyAfter ? Checked() : std::move(flashed));
 }
 
 void BoardRun::Verify() {
   Begin(Operation::Verify);
-  Finish(session_.Verify());
+  Finish(Checked());
+}
+
+Outcome BoardRun::Checked() {
+  checking_ = true;
+  Outcome compared = session_.Verify();
+  checking_ = false;
+  return compared;
 }
 
 void BoardRun::Dump(const std::filesystem::path& file, bool replace) {
@@ -154,7 +161,8 @@ void BoardRun::Started(int blocks, int /*progressMaximum*/) {
 }
 
 void BoardRun::StageStarted(const Stage& stage) {
-  activity_ = stage.step == 0 ? "Reading flash" : "Step " + std::to_string(stage.step);
+  const std::string step = "Step " + std::to_string(stage.step);
+  activity_ = stage.step == 0 ? "Reading flash" : checking_ ? "Verify " + step : step;
 }
 
 void BoardRun::BlockDone() {

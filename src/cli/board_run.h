@@ -78,6 +78,8 @@ class BoardRun : private UpdateEvents {
   void Begin(Operation operation);
   // The Find Device check, and the versions it gave.
   Outcome Identified();
+  // The session's verify, its stages shown as a check rather than a write.
+  Outcome Checked();
 
   // UpdateEvents
   void Started(int blocks, int progressMaximum) override;
@@ -95,6 +97,7 @@ class BoardRun : private UpdateEvents {
   BoardSession session_;
   BoardReport report_;
   std::string activity_;
+  bool checking_ = false;
   int done_ = 0;
   int total_ = 0;
   std::chrono::steady_clock::time_point start_;

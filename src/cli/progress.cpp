@@ -12,7 +12,7 @@ namespace {
 // Often enough to look live, seldom enough that four boards cost nothing to draw.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr int kBarWidth = 24;
-constexpr std::size_t kActivityWidth = 12;
+constexpr std::size_t kActivityWidth = 13;  // "Verify Step 2"
 constexpr int kBlockBytes = 4 * kBlockWords;
 constexpr int kBytesPerKiB = 1024;
 

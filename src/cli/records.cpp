@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 
 #include "cli/board_run.h"
@@ -72,7 +73,9 @@ void Records::Append(const BoardReport& report) {
     line["step"] = report.outcome ? report.outcome->step : 0;
     line["message"] = report.message;
   }
-  line.update({{"retries", report.retries}, {"seconds", report.seconds}});
+  constexpr double kMilliseconds = 1000;
+  line.update({{"retries", report.retries},
+               {"seconds", std::round(report.seconds * kMilliseconds) / kMilliseconds}});
   const auto problem =
       AppendDurably(path_, line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
   const std::lock_guard guard(lock_);

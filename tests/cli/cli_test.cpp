@@ -124,7 +124,7 @@ TEST_F(Cli, FourBoardsOneWithAPersistentFault) {
   ASSERT_EQ(Run({"flash", "--all", "--json", "--log", Path("log")}), 1);
   // The last frame, drawn over the one before; frames in the middle say what time is left.
   EXPECT_NE(
-      err_.str().rfind("\x1b[4FQVX00001 at 1-1.1  ok           [########################] 100%   "
+      err_.str().rfind("\x1b[4FQVX00001 at 1-1.1  ok            [########################] 100%   "
                        "124/124 KiB\x1b[K\nQVX00002 at 1-1.2  ok"),
       std::string::npos);
   EXPECT_NE(err_.str().find(" left\x1b[K\n"), std::string::npos);
