@@ -38,7 +38,7 @@ void ProgressDisplay::Show(std::size_t line, const std::string& activity, int do
   const std::lock_guard guard(lock_);
   const Clock::time_point now = Clock::now();
   Line& l = lines_.at(line);
-  if (l.done == 0 && done > 0) l.start = now;
+  if (done > 0 && (l.done == 0 || done < l.done)) l.start = now;  // a new pass: its own pace
   const bool newActivity = l.activity != activity;
   l.activity = activity;
   l.done = done;
