@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "cli/printable.h"
+#include "cli/time_text.h"
 
 namespace qvx::cli {
 
@@ -14,18 +15,10 @@ namespace {
 std::string Timestamp() {
   using namespace std::chrono;
   const auto now = system_clock::now();
-  const std::time_t seconds = system_clock::to_time_t(now);
   const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &seconds);
-#else
-  localtime_r(&seconds, &local);
-#endif
-  char text[32];
-  const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  std::snprintf(text + n, sizeof text - n, ".%03d", static_cast<int>(millis));
-  return text;
+  char text[8];
+  std::snprintf(text, sizeof text, ".%03d", static_cast<int>(millis));
+  return TimeText(system_clock::to_time_t(now), "%Y-%m-%d %H:%M:%S", /*utc=*/false) + text;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "cli/board_run.h"
 #include "cli/exit_status.h"
 #include "cli/report.h"
+#include "cli/time_text.h"
 #include "image/file_io.h"
 
 #ifdef _WIN32
@@ -21,20 +22,6 @@ namespace qvx::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-// "2026-12-07T15:30:00Z".
-std::string UtcNow() {
-  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &now);
-#else
-  gmtime_r(&now, &utc);
-#endif
-  std::array<char, 32> text{};
-  std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text.data();
-}
 
 }  // namespace
 
@@ -62,7 +49,8 @@ Records::Records(std::filesystem::path path, const std::string& command, const I
 
 void Records::Append(const BoardReport& report) {
   Json line = common_;
-  line["time"] = UtcNow();
+  line["time"] = TimeText(std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()),
+                          "%Y-%m-%dT%H:%M:%SZ", /*utc=*/true);
   line["port"] = report.port;
   line.update(SerialJson(report.board));
   line.update({{"hardware", report.hardware},
