@@ -82,7 +82,7 @@ TEST_F(Cli, EachCommandOnOneBoard) {
            {{"dump", dump}, 0, "flash written to " + dump},
            {{"dump", dump}, 2, "exists already; --force replaces it"},
            {{"dump", dump, "--force"}, 0, "flash written to " + dump + " (firmware v1.6)"},
-           {{"dump", dump, "--force", "--json"}, 0, "\"file\": \"" + dump + "\",\n  \"firmware\""},
+           {{"dump", dump, "--force", "--json"}, 0, "\"port\": \"1-1.1\",\n  \"file\": \""},
            {{"info", "--image", dump}, 0, "Firmware: v1.6  -  Upgrading to: v1.6\n"},
            {{"info", "--image", File("c.bin", *LoadEmbeddedFirmware("JPG", 100))}, 0, "to: v1.6\n"},
            {{"info", "--serial", "QVX00009"}, 3, "no board with serial number QVX00009"},
