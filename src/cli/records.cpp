@@ -64,9 +64,9 @@ void Records::Append(const BoardReport& report) {
   constexpr double kMilliseconds = 1000;
   line.update({{"retries", report.retries},
                {"seconds", std::round(report.seconds * kMilliseconds) / kMilliseconds}});
-  const auto problem =
-      AppendDurably(path_, line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
+  const std::string text = line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
   const std::lock_guard guard(lock_);
+  const auto problem = AppendDurably(path_, text);
   if (problem && !lost_) lost_ = problem;
 }
 

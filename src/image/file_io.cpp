@@ -14,6 +14,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -47,6 +48,20 @@ long long ReadSome(int fd, std::uint8_t* data, std::size_t count) {
 long long WriteSome(int fd, const std::uint8_t* data, std::size_t count) {
   return _write(fd, data, static_cast<unsigned>(std::min<std::size_t>(count, INT_MAX)));
 }
+// At the end of the file, wherever another process has put it: the system's own append, which
+// the C library's (a seek, then a write) is not.
+long long AppendSome(int fd, const std::uint8_t* data, std::size_t count) {
+  OVERLAPPED atEnd{};
+  atEnd.Offset = atEnd.OffsetHigh = 0xFFFFFFFF;
+  ::DWORD written = 0;
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (!WriteFile(handle, data, static_cast<::DWORD>(std::min<std::size_t>(count, INT_MAX)),
+                 &written, &atEnd)) {
+    errno = EIO;
+    return -1;
+  }
+  return written;
+}
 int SyncFile(int fd) {
   return _commit(fd);
 }
@@ -74,6 +89,9 @@ long long ReadSome(int fd, std::uint8_t* data, std::size_t count) {
 }
 long long WriteSome(int fd, const std::uint8_t* data, std::size_t count) {
   return ::write(fd, data, count);
+}
+long long AppendSome(int fd, const std::uint8_t* data, std::size_t count) {
+  return ::write(fd, data, count);  // O_APPEND: the offset and the write are one step
 }
 int SyncFile(int fd) {
   return ::fsync(fd);
@@ -207,7 +225,7 @@ std::optional<Problem> AppendDurably(const fs::path& path, std::string_view line
   const auto* data = reinterpret_cast<const std::uint8_t*>(line.data());
   // One write, so that no other process's line lands inside this one; a short write is a
   // failure, not a reason to write the rest apart from the first part.
-  const long long written = WriteSome(file.Fd(), data, line.size());
+  const long long written = AppendSome(file.Fd(), data, line.size());
   if (written < 0) return Of(path, SystemReason(errno));
   if (static_cast<std::size_t>(written) != line.size()) return Of(path, SystemReason(ENOSPC));
   if (SyncFile(file.Fd()) != 0) return Of(path, SystemReason(errno));

@@ -286,10 +286,13 @@ TEST_F(Cli, InterruptEndsEveryUpdateAtItsNextBlockAndClosesEveryLink) {
 }
 
 // Records as the station writes them, by serial number: the lines of the file, each parsed.
+// Only whole lines: the file may be read while a line is written.
 std::vector<nlohmann::json> RecordsIn(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
   std::vector<nlohmann::json> lines;
-  std::ifstream file(path);
-  for (std::string line; std::getline(file, line);) lines.push_back(nlohmann::json::parse(line));
+  std::string line;
+  while (std::getline(text, line) && !text.eof()) lines.push_back(nlohmann::json::parse(line));
   return lines;
 }
 
