@@ -179,10 +179,11 @@ struct DropIn {
       }
     }
     const auto attached = rack.Plugged();
-    for (const auto& [serial, port] : attached) {
-      if (std::ranges::none_of(
-              present, [&](const Plugged& p) { return p.serial == serial && p.port == port; })) {
-        rack.Unplug(port);
+    for (const auto& board : attached) {
+      if (std::ranges::none_of(present, [&board](const Plugged& p) {
+            return std::pair{p.serial, p.port} == board;
+          })) {
+        rack.Unplug(board.second);
       }
     }
     for (const Plugged& plugged : present) {

@@ -54,7 +54,9 @@ long long AppendSome(int fd, const std::uint8_t* data, std::size_t count) {
   OVERLAPPED atEnd{};
   atEnd.Offset = atEnd.OffsetHigh = 0xFFFFFFFF;
   ::DWORD written = 0;
-  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  // The C library hands out the system's handle as an integer.
+  const auto handle =
+      reinterpret_cast<HANDLE>(_get_osfhandle(fd));  // NOLINT(performance-no-int-to-ptr)
   if (!WriteFile(handle, data, static_cast<::DWORD>(std::min<std::size_t>(count, INT_MAX)),
                  &written, &atEnd)) {
     errno = EIO;
