@@ -89,6 +89,7 @@ TEST_F(Cli, EachCommandOnOneBoard) {
            {{"dump", Path("x.bin"), "--port", "1-1.9"}, 3, "no board at port 1-1.9"},
            {{"flash", "--all", "--serial", "QVX00001"}, 2, "excludes"},
            {{"--help"}, 0, "  4    all else succeeded, but standard output"},
+           {{"--version"}, 0, "quorvex " QVX_VERSION "\n"},
        }) {
     EXPECT_EQ(Run(args), status) << args[0] << err_.str();
     EXPECT_NE((out_.str() + err_.str()).find(shown), std::string::npos) << out_.str() << err_.str();
@@ -311,11 +312,14 @@ TEST_F(Cli, WatchFlashesEachBoardOncePerPlugIn) {
     std::this_thread::sleep_for(600ms);  // long enough for a second flash, were there one
     EXPECT_EQ(RecordsIn(records).size(), 3U);
     rack_.Unplug("1-1.1");
+    rack_.Unplug("1-1.3");
     std::this_thread::sleep_for(600ms);
+    rack_.Board(2).SetVersions(0x21, 0x11);  // put in update mode while out
     rack_.Plug("QVX00001", "1-1.1");
+    rack_.Plug("QVX00003", "1-1.3");
     rack_.Plug("QVX00004", "1-1.4");
   });
-  EXPECT_EQ(Run({"watch", "--count", "5", "--record", records}), 1);
+  EXPECT_EQ(Run({"watch", "--count", "6", "--record", records}), 1);
   hands.join();
   std::multiset<std::string> results;
   for (const auto& line : RecordsIn(records)) {
@@ -326,12 +330,12 @@ TEST_F(Cli, WatchFlashesEachBoardOncePerPlugIn) {
                    line["result"].get<std::string>() + " " + line.value("firmwareAfter", "") + " " +
                    std::to_string(line.value("step", 0)));
   }
-  EXPECT_EQ(results,
-            (std::multiset<std::string>{
-                "QVX00001 1-1.1 ok 1.6 0", "QVX00001 1-1.1 ok 1.6 0", "QVX00002 1-1.2 unplugged  2",
-                "QVX00003 1-1.3 not in update mode  0", "QVX00004 1-1.4 ok 1.6 0"}));
+  EXPECT_EQ(results, (std::multiset<std::string>{
+                         "QVX00001 1-1.1 ok 1.6 0", "QVX00001 1-1.1 ok 1.6 0",
+                         "QVX00002 1-1.2 unplugged  2", "QVX00003 1-1.3 not in update mode  0",
+                         "QVX00003 1-1.3 ok 1.6 0", "QVX00004 1-1.4 ok 1.6 0"}));
   EXPECT_NE(
-      out_.str().find("boards                5\npassed                3\nfailed                2\n"
+      out_.str().find("boards                6\npassed                4\nfailed                2\n"
                       "  not in update mode  1\n  unplugged           1\n"),
       std::string::npos)
       << out_.str();
