@@ -94,6 +94,8 @@ TEST_F(Cli, EachCommandOnOneBoard) {
     EXPECT_EQ(Run(args), status) << args[0] << err_.str();
     EXPECT_NE((out_.str() + err_.str()).find(shown), std::string::npos) << out_.str() << err_.str();
   }
+  EXPECT_EQ(Run({"list"}), 0);
+  EXPECT_EQ(err_.str(), "");  // nothing to say of a board that answered
   rack_.Board(0).Flash()[2 * 0x2403] ^= 0xFF;
   EXPECT_EQ(Run({"verify", "--json"}), 1);
   EXPECT_EQ(nlohmann::json::parse(out_.str())["boards"][0]["differences"],
