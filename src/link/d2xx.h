@@ -81,7 +81,7 @@ constexpr DWORD LocationIdOf(std::string_view port) {
   for (const char c : port) hash = (hash ^ static_cast<std::uint8_t>(c)) * 16777619u;
   return hash == 0 ? 1 : hash;
 }
-static_assert(LocationIdOf("1-1.4") == 0x114 && LocationIdOf("3-2.15.1") == 0x32F1);
+static_assert(LocationIdOf("1-1.4") == 0x114 && LocationIdOf("3-2.10.1") == 0x32A1);
 static_assert(LocationIdOf("1-16") > 0xFFFF && LocationIdOf("1-0") > 0xFFFF);
 
 // A location id as FT_OpenEx takes it for OPEN_BY_LOCATION, and back. The vendor's call takes the
