@@ -359,6 +359,7 @@ TEST_F(Cli, WaitEndsAtArrivalAtItsLimitOrAtAnInterrupt) {
   });
   EXPECT_EQ(Run({"flash", "--all", "--expect", "2", "--wait"}), 130);
   interrupt.join();
+  EXPECT_EQ(Run({"watch"}), 130);
 }
 
 // Serial numbers that cannot name one board, an expectation short of boards, a board that holds
