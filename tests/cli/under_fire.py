@@ -56,6 +56,11 @@ def lost_output(work):
                  "standard output could not be written: no space left on device", work)
     ends(start(work, "list", "--json", preexec_fn=lambda: os.close(1)), 4,
          "standard output could not be written: bad file descriptor", work)
+    # Without standard input, a file opened gets descriptor 0.
+    ends(start(work, "dump", "in0.bin", preexec_fn=lambda: os.close(0)), 0, "", work)
+    os.remove(os.path.join(work, "in0.bin"))
+    ends(start(work, "flash", env={"QVX_BOARD_FIRMWARE": "0x17"}), 1, "0x111: refused\n",
+         work)
     # A full disk for the log and for a dump: the file size limit, SIGXFSZ as it comes, no core.
     log = os.path.join(work, "log")
     open(log, "wb").write(b"\n" * 99_000)
