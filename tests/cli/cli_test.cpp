@@ -337,12 +337,11 @@ TEST_F(Cli, WatchFlashesEachBoardOncePerPlugIn) {
                          "QVX00002 1-1.2 unplugged  2", "QVX00003 1-1.3 not in update mode  0",
                          "QVX00003 1-1.3 ok 1.6 0", "QVX00004 1-1.4 ok 1.6 0"}));
   EXPECT_NE(
-      out_.str().find("QVX00003  1-1.3  1.1 -> 1.6  0.0      ok\n"
-                      "QVX00004  1-1.4  1.1 -> 1.6  0.0      ok\n\n"
-                      "boards                6\npassed                4\nfailed                2\n"
+      out_.str().find("boards                6\npassed                4\nfailed                2\n"
                       "  not in update mode  1\n  unplugged           1\n"),
       std::string::npos)
       << out_.str();
+  EXPECT_NE(out_.str().find("\nQVX00003  1-1.3  1.1 -> 1.6  "), std::string::npos);  // the table
 }
 
 TEST_F(Cli, WaitEndsAtArrivalAtItsLimitOrAtAnInterrupt) {
