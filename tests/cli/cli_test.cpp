@@ -369,6 +369,7 @@ TEST_F(Cli, WaitEndsAtArrivalAtItsLimitOrAtAnInterrupt) {
   EXPECT_EQ(Run({"flash", "--all", "--expect", "2", "--wait"}), 130);
   interrupt.join();
   EXPECT_EQ(Run({"watch"}), 130);
+  EXPECT_EQ(Run({"flash", "--all"}), 130);  // interrupted before the board was opened
 }
 
 // Serial numbers that cannot name one board, an expectation short of boards, a board that holds
