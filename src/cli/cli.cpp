@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "app/texts.h"
+#include "cli/board_run.h"
 #include "cli/command.h"
 #include "cli/exit_status.h"
 #include "cli/sha256.h"
@@ -71,6 +72,12 @@ void AddRecordOption(CLI::App* command, std::string& record) {
                    "Append a JSON line per board to FILE, synced before the result shows")
       ->option_text("FILE")
       ->check(kNotEmpty);
+}
+
+void AddFlashPolicyOptions(CLI::App* command, FlashPolicy& policy) {
+  command->add_flag("--if-needed", policy.ifNeeded,
+                    "Compare first, and write nothing to a board that holds the image");
+  command->add_flag("--allow-older", policy.allowOlder, "Write the image even over newer firmware");
 }
 
 void AddImageOption(CLI::App* command, std::string& image) {

@@ -24,6 +24,9 @@ struct BoardOptions {
 void AddBoardOptions(CLI::App* command, BoardOptions& boards, bool mayTakeAll);
 void AddImageOption(CLI::App* command, std::string& image);
 void AddRecordOption(CLI::App* command, std::string& record);
+struct FlashPolicy;
+// --if-needed and --allow-older, for every command that writes boards.
+void AddFlashPolicyOptions(CLI::App* command, FlashPolicy& policy);
 // Refuses an empty value, which would otherwise read as "not given".
 extern const CLI::Validator kNotEmpty;
 

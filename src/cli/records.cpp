@@ -23,8 +23,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-}  // namespace
-
+// The machine's name, as records give it.
 std::string HostName() {
 #ifdef _WIN32
   std::array<char, MAX_COMPUTERNAME_LENGTH + 1> name{};
@@ -36,6 +35,8 @@ std::string HostName() {
   return name.data();
 #endif
 }
+
+}  // namespace
 
 Records::Records(std::filesystem::path path, const std::string& command, const ImageInfo& image)
     : path_(std::move(path)),

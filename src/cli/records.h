@@ -39,7 +39,4 @@ class Records {
   std::optional<Problem> lost_;
 };
 
-// The machine's name, as records give it.
-std::string HostName();
-
 }  // namespace qvx::cli

@@ -69,10 +69,7 @@ Command AddUpdate(CLI::App& app, const char* name, const char* description, Oper
   AddImageOption(command, options->image);
   AddRecordOption(command, options->record);
   if (operation == Operation::Flash) {
-    command->add_flag("--if-needed", options->policy.ifNeeded,
-                      "Compare first, and write nothing to a board that holds the image");
-    command->add_flag("--allow-older", options->policy.allowOlder,
-                      "Write the image even over newer firmware");
+    AddFlashPolicyOptions(command, options->policy);
   }
   return {command, &options->image, nullptr, &options->record,
           [options, operation](Context& c) { return Update(c, *options, operation); }};

@@ -215,10 +215,7 @@ Command AddWatch(CLI::App& app) {
   watch->add_option("--count", options->count, "Stop once N boards are done")
       ->option_text("N")
       ->check(CLI::PositiveNumber);
-  watch->add_flag("--if-needed", options->policy.ifNeeded,
-                  "Compare first, and write nothing to a board that holds the image");
-  watch->add_flag("--allow-older", options->policy.allowOlder,
-                  "Write the image even over newer firmware");
+  AddFlashPolicyOptions(watch, options->policy);
   return {watch, &options->image, nullptr, &options->record,
           [options](Context& c) { return Station(c, *options).Run(); }};
 }
