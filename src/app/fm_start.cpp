@@ -13,15 +13,32 @@ namespace {
 
 constexpr int kEndedByCheck = 1;  // a start-up check or a lost link ended the program
 
-std::string WindowCaption() {
+std::string WindowCaption(bool demo) {
   return std::string(text::kApplicationTitle) + std::string(text::kCaptionVersion) +
-         std::to_string(QVX_VERSION_MAJOR) + "." + std::to_string(QVX_VERSION_MINOR);
+         std::to_string(QVX_VERSION_MAJOR) + "." + std::to_string(QVX_VERSION_MINOR) +
+         std::string(demo ? text::kDemoCaption : "");
+}
+
+// OpResult's code for how a command ended: a read-back that differed or an image refused is a
+// failure, a link that gave out (or an update ended by a close) a communication failure.
+std::int16_t ResultOf(const Outcome& outcome) {
+  switch (outcome.cause()) {
+    case Outcome::Cause::None:
+      return outcome.kind() == Outcome::Kind::Done ? op::kSuccess : op::kCommFailure;
+    case Outcome::Cause::Differs:
+    case Outcome::Cause::ImageRefused:
+      return op::kFailure;
+    case Outcome::Cause::LinkLost:  // the program ends instead
+      return op::kSuccess;
+    default:
+      return op::kCommFailure;
+  }
 }
 
 }  // namespace
 
-fmStart::fmStart(FormView& view, D2xx& driver, ResourceLoader loader)
-    : Session(driver, std::move(loader), *this), view_(view) {}
+fmStart::fmStart(FormView& view, D2xx& driver, ResourceLoader loader, bool demo)
+    : view_(view), demo_(demo), session_(driver, std::move(loader), *this) {}
 
 void fmStart::Form_Load() {
   if (view_.AnotherInstanceRunning()) {
@@ -31,18 +48,18 @@ void fmStart::Form_Load() {
     return;
   }
 
-  view_.SetCaption(WindowCaption());
+  view_.SetCaption(WindowCaption(demo_));
 
   // Opens the board unless it is open, and asks it "SI"; the arrays follow.
-  const Outcome opened = Session.Open();
-  if (opened.kind != Outcome::Kind::Done) {
+  const Outcome opened = session_.Open();
+  if (opened.kind() != Outcome::Kind::Done) {
     // A board that did not open is reported with no window; one not in update mode before the
     // window closes.
-    if (opened.cause == Outcome::Cause::OpenFailed) {
+    if (opened.cause() == Outcome::Cause::OpenFailed) {
       view_.Close();
-      view_.ShowMessage(opened.message);
+      view_.ShowMessage(opened.message());
     } else {
-      view_.ShowMessage(opened.message);
+      view_.ShowMessage(opened.message());
       view_.Close();
     }
     EndProgram(kEndedByCheck);
@@ -58,7 +75,7 @@ void fmStart::Form_QueryUnload(std::int16_t& /*cancel*/, std::int16_t /*unloadMo
 }
 
 void fmStart::Form_Unload(std::int16_t& /*cancel*/) {
-  Session.Close();
+  session_.Close();
 }
 
 void fmStart::Form_KeyDown(std::int16_t /*keyCode*/, std::int16_t /*shift*/) {
@@ -74,17 +91,17 @@ void fmStart::WindowClosed(bool byOperator) {
 }
 
 void fmStart::Button_Click(std::int16_t index) {
-  Session.Engine.OpResult = op::kSuccess;
+  OpResult = op::kSuccess;
   switch (static_cast<Button>(index)) {
     case Button::FindDevice:
       CheckDevice();
-      if (Session.Engine.OpResult != op::kSuccess) ShowStartState();
+      if (OpResult != op::kSuccess) ShowStartState();
       break;
     case Button::FlashDevice:
       FlashDevice();
       // Closed mid-update: the link and the window are gone, nothing more to show.
       if (view_.IsClosed()) break;
-      if (Session.Engine.OpResult != op::kSuccess) {
+      if (OpResult != op::kSuccess) {
         ShowStartState();
       } else {
         ShowCompletion();
@@ -98,19 +115,21 @@ void fmStart::Button_Click(std::int16_t index) {
 }
 
 void fmStart::CheckDevice() {
-  const Outcome found = Session.Identify();
-  if (found.cause == Outcome::Cause::LinkLost) {
+  const Outcome found = session_.Identify();
+  OpResult = ResultOf(found);
+  if (found.cause() == Outcome::Cause::LinkLost) {
     view_.Close();
-    view_.ShowMessage(found.message);
+    view_.ShowMessage(found.message());
     EndProgram(kEndedByCheck);
     return;
   }
-  view_.SetDeviceName(Session.HardwareText());
-  if (found.kind != Outcome::Kind::Done) {
-    view_.ShowMessage(found.message);
+  const BoardVersions board = session_.Versions();
+  view_.SetDeviceName(HardwareText(board.hardware));
+  if (found.kind() != Outcome::Kind::Done) {
+    view_.ShowMessage(found.message());
     return;
   }
-  view_.SetStatusText(Session.FirmwareStatusText());
+  view_.SetStatusText(FirmwareStatusText(board.firmware, session_.ImageVersion()));
   ShowButtons({false, true, true, false});
 }
 
@@ -119,11 +138,12 @@ void fmStart::FlashDevice() {
   view_.SetProgressVisible(true);
   view_.SetProgressValue(0);
   view_.SetStatusText(std::string(text::kFlashing));
-  const Outcome flashed = Session.Flash();
-  if (flashed.kind == Outcome::Kind::Failed) view_.ShowMessage(flashed.message);
+  const Outcome flashed = session_.Update(UpdatePolicy{});
+  OpResult = ResultOf(flashed);
+  if (flashed.kind() == Outcome::Kind::Failed) view_.ShowMessage(flashed.message());
 }
 
-void fmStart::Started(int /*blocks*/, int progressMaximum) {
+void fmStart::Started(Purpose /*purpose*/, int /*blocks*/, int progressMaximum) {
   view_.SetProgressMaximum(progressMaximum);
   view_.SetProgressValue(0);
 }

@@ -18,9 +18,12 @@ class fmStart : private UpdateEvents {
   static constexpr std::int16_t kClosedByOperator = 0;
   static constexpr std::int16_t kClosedByCode = 1;
 
-  fmStart(FormView& view, D2xx& driver, ResourceLoader loader);
+  // `demo`: the driver is a virtual board, and the caption says so.
+  fmStart(FormView& view, D2xx& driver, ResourceLoader loader, bool demo = false);
 
-  BoardSession Session;  // the board's image arrays, link and engine
+  // The result of the last command: cleared by Button_Click, set from the session's outcome by
+  // CheckDevice and FlashDevice, tested by Button_Click.
+  std::int16_t OpResult = op::kSuccess;
 
   // Start-up checks; shows the window only when all of them pass.
   void Form_Load();
@@ -42,7 +45,7 @@ class fmStart : private UpdateEvents {
 
  private:
   // UpdateEvents
-  void Started(int blocks, int progressMaximum) override;
+  void Started(Purpose purpose, int blocks, int progressMaximum) override;
   void BlockStarted(int number) override;
   bool StopNow() override;
   // Never pumps: a close shows only at the next StopNow.
@@ -56,6 +59,8 @@ class fmStart : private UpdateEvents {
   void EndProgram(int status);
 
   FormView& view_;
+  const bool demo_;
+  BoardSession session_;  // the board: its image arrays, link and engine
   int exitStatus_ = 0;
 };
 

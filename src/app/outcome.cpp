@@ -3,9 +3,9 @@
 namespace qvx {
 
 std::string Outcome::Text() const {
-  std::string text = message.text;
+  std::string text = message_.text;
   while (!text.empty() && text.back() == ' ') text.pop_back();  // the boxes' trailing blanks
-  for (const std::string& more : {detail, call ? call->Text() : std::string()}) {
+  for (const std::string& more : {detail_, call_ ? call_->Text() : std::string()}) {
     if (!more.empty()) text += text.empty() ? more : " (" + more + ")";
   }
   return text;

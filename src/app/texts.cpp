@@ -20,8 +20,25 @@ Message BootloaderFailureBox() {
   return {text::kBootloaderFailure, text::kBootloaderFailureTitle};
 }
 
-std::string VersionText(std::uint8_t major, std::uint8_t minor) {
-  return std::to_string(major) + "." + std::to_string(minor);
+std::string HardwareText(Version hardware) {
+  return std::string(text::kHardwarePrefix) + hardware.Text();
 }
+
+std::string FirmwareStatusText(Version board, Version image) {
+  return std::string(text::kFirmwarePrefix) + board.Text() + std::string(text::kUpgradingTo) +
+         image.Text();
+}
+
+namespace text {
+
+std::string OtherVersionAfter(Version board, Version image) {
+  return "the board reports " + board.Text() + " after the update; the image is " + image.Text();
+}
+
+std::string WrongHardware(Version board, Version wanted) {
+  return "hardware " + board.Text() + ", but this update is for hardware " + wanted.Text();
+}
+
+}  // namespace text
 
 }  // namespace qvx

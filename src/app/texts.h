@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "image/version.h"
+
 // The system's texts, each written here once: the window's captions, status lines and boxes, and
 // the words the command line shares with the window. The double blanks are part of them.
 namespace qvx {
@@ -28,6 +30,9 @@ namespace text {
 
 inline constexpr std::string_view kApplicationTitle = "Quorvex Updater";
 inline constexpr std::string_view kCaptionVersion = " v";  // after the title: "... v1.2"
+// After the caption of a window working on a virtual board, so that it is never taken for a real
+// one.
+inline constexpr std::string_view kDemoCaption = " (demo)";
 
 // The buttons, by index.
 inline constexpr std::array<std::string_view, 4> kButtonCaptions{"Find Device", "Flash Device",
@@ -90,6 +95,11 @@ inline constexpr std::string_view kUpdateModeAdvice =
     "unplug the board, put it in its update mode and plug it in again";
 inline constexpr std::string_view kOlderImage =
     "The image is older than the board's firmware; --allow-older writes it anyway.";
+inline constexpr std::string_view kNoAnswerAfter = "no answer after the update";
+// "the board reports 1.5 after the update; the image is 1.6"
+std::string OtherVersionAfter(Version board, Version image);
+// "hardware 2.0, but this update is for hardware 2.1"
+std::string WrongHardware(Version board, Version wanted);
 
 }  // namespace text
 
@@ -98,7 +108,9 @@ Message StopBox(std::string_view text);  // stop icon, system-modal, the applica
 Message StageFailureBox(int step, bool verify);
 Message BootloaderFailureBox();
 
-// "1.6": a board's or an image's version, major and minor in decimal ("1.10", never "1.:").
-std::string VersionText(std::uint8_t major, std::uint8_t minor);
+// "Quorvex - Hardware v2.1": the board's hardware as Find Device shows it.
+std::string HardwareText(Version hardware);
+// "Firmware: v1.1  -  Upgrading to: v1.6": the board's firmware beside the image's.
+std::string FirmwareStatusText(Version board, Version image);
 
 }  // namespace qvx

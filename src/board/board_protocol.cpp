@@ -37,6 +37,15 @@ void BoardProtocol::SetVersions(std::uint8_t hardware, std::uint8_t firmware) {
   firmware_ = firmware;
 }
 
+std::uint8_t BoardProtocol::Firmware() const {
+  if (written_ && firmwareWritten_) return *firmwareWritten_;
+  const auto mark = flash_.begin() + static_cast<std::ptrdiff_t>(kFirmwareMarkByte);
+  if (std::equal(kFirmwareMark.begin(), kFirmwareMark.end(), mark)) {
+    return mark[static_cast<std::ptrdiff_t>(kFirmwareMark.size())];
+  }
+  return firmware_;
+}
+
 void BoardProtocol::SetSignature(std::string signature) {
   signature_ = std::move(signature);
 }
@@ -120,11 +129,9 @@ std::optional<BoardProtocol::Completed> BoardProtocol::Finish() {
   if (mnemonic_ == "SI") {
     done.reply.assign(signature_.begin(), signature_.end());
     done.reply.push_back(hardware_);
-    done.reply.push_back(firmware_);
+    done.reply.push_back(Firmware());
   } else if (mnemonic_ == "EX") {
     done.command.operand = static_cast<std::int32_t>(BigEndian(pending_.data(), 2));
-    if (done.command.operand == kEnterBootloader) bootloader_ = true;
-    if (done.command.operand == kLeaveBootloader) bootloader_ = false;
   } else if (mnemonic_ == "RF") {
     const std::uint32_t address = BigEndian(pending_.data(), 3);
     const std::uint32_t words = BigEndian(pending_.data() + 3, 2);
@@ -150,9 +157,9 @@ std::optional<BoardProtocol::Completed> BoardProtocol::Finish() {
     done.command.words = static_cast<std::int32_t>(kBlockBytes / 4);
     std::copy(pending_.begin(), pending_.end(),
               flash_.begin() + static_cast<std::ptrdiff_t>(first));
-    if (firmwareWritten_) firmware_ = *firmwareWritten_;
+    written_ = true;
   }
-  commands_.push_back(done.command);
+  if (keepCommands_) commands_.push_back(done.command);
   Reset();
   return done;
 }

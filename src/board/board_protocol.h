@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qvx::board {
@@ -20,10 +21,11 @@ struct Command {
 // The board's side of the command set, as a byte stream: bytes in, reply bytes out. It knows
 // nothing of drivers, handles or time, so it can sit behind any transport.
 //
-//   "SI"                       -> signature (default "KR"), hardware byte, firmware byte
+//   "SI"                       -> signature (default "KR"), hardware byte, firmware byte: the
+//                                 version the firmware in its flash carries, as a real board's
 //   "RF" addr24 words16        -> 4 * words bytes of flash from byte 2 * addr
 //   "WF" addr24 + 2,048 bytes  -> the block is stored at byte 2 * addr; no reply
-//   "EX" operand16             -> 0x07CE enters the bootloader, 0x042C leaves it; no reply
+//   "EX" operand16             -> logged with its operand; no reply
 //
 // Numbers travel most significant byte first. "WF" data are framed by the fixed block size,
 // however the stream was cut into writes. A byte that cannot start or continue a command, and
@@ -33,8 +35,6 @@ class BoardProtocol {
  public:
   static constexpr std::size_t kFlashBytes = 65536;  // 32,768 address units of 2 bytes
   static constexpr std::size_t kBlockBytes = 2048;   // the board's fixed "WF" block
-  static constexpr std::int32_t kEnterBootloader = 0x07CE;
-  static constexpr std::int32_t kLeaveBootloader = 0x042C;
 
   // What one completed command did.
   struct Completed {
@@ -55,19 +55,32 @@ class BoardProtocol {
   // its bytes were dropped. These are not counted as ignored: they were well formed.
   std::size_t DropPartial();
 
+  // Firmware carries its version at the start of the region every update writes last (flash
+  // address 8,192): this mark, then the version byte. "SI" reads it there each time.
+  static constexpr std::size_t kFirmwareMarkByte = std::size_t{2} * 8192;
+  static constexpr std::string_view kFirmwareMark = "QVXFW";
+
+  // The firmware version for a flash without the mark (blank, or another image's).
   void SetVersions(std::uint8_t hardware, std::uint8_t firmware);
-  // The firmware version "SI" reports once the flash has been written to, as new firmware
-  // reports its own; unset, it stays as it was.
-  void SetWrittenFirmware(std::uint8_t firmware) { firmwareWritten_ = firmware; }
+  // The firmware version "SI" reports once the flash has been written to, whatever it holds:
+  // for a board that reports another version after an update than the image's.
+  void SetWrittenFirmware(std::optional<std::uint8_t> firmware) { firmwareWritten_ = firmware; }
   void SetSignature(std::string signature);
   const std::string& Signature() const { return signature_; }
   std::uint8_t Hardware() const { return hardware_; }
-  std::uint8_t Firmware() const { return firmware_; }
+  // What "SI" reports now.
+  std::uint8_t Firmware() const;
+
+  // A purge of the driver's buffers, in the log of commands as "PURGE" with its mask as operand.
+  void NotePurge(std::uint32_t mask) {
+    if (keepCommands_) commands_.push_back({"PURGE", 0, 0, static_cast<std::int32_t>(mask)});
+  }
+  // A board that runs for days keeps no log of its commands.
+  void KeepCommands(bool keep) { keepCommands_ = keep; }
 
   std::vector<std::uint8_t>& Flash() { return flash_; }
   const std::vector<Command>& Commands() const { return commands_; }
   std::size_t IgnoredBytes() const { return ignored_; }
-  bool InBootloader() const { return bootloader_; }
 
  private:
   enum class State { Idle, Mnemonic, Params, Data };
@@ -82,8 +95,9 @@ class BoardProtocol {
   std::uint8_t hardware_ = 0x21;
   std::uint8_t firmware_ = 0x11;
   std::optional<std::uint8_t> firmwareWritten_;
-  bool bootloader_ = false;
+  bool written_ = false;  // a "WF" has taken effect
   std::vector<Command> commands_;
+  bool keepCommands_ = true;
   std::size_t ignored_ = 0;
 
   State state_ = State::Idle;

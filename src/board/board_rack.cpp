@@ -62,26 +62,31 @@ bool BoardRack::Slot::MayAnswer(const char* name, DWORD flags) const {
                                           : s.serialNumber.data() == std::string_view(name);
 }
 
-VirtualBoard& BoardRack::Plug(const std::string& serialNumber, const std::string& port) {
+VirtualBoard& BoardRack::Plug(const std::string& serialNumber, const std::string& port,
+                              const SetUp& setUp) {
   for (Slot* slot : Slots()) {
     const Seen seen = slot->Look();
-    // Serial numbers may repeat, so a board plugged in elsewhere is another one.
+    // Serial numbers may repeat, so a board plugged in elsewhere is another one. A serial number
+    // is set before its slot is shared and never changes.
     if (slot->board.SerialNumber() != serialNumber || (seen.attached && seen.port != port)) {
       continue;
     }
     const std::lock_guard guard(slot->lock);
     slot->board.SetPort(port);
     slot->board.SetAttached(true);
+    if (setUp) setUp(slot->board, false);
     slot->Note();
     return slot->board;
   }
+  // Made whole before any other thread can see it.
+  auto slot = std::make_unique<Slot>();
+  slot->board.SetSerialNumber(serialNumber);
+  slot->board.SetPort(port);
+  if (setUp) setUp(slot->board, true);
+  slot->Note();
   const std::lock_guard guard(slotsLock_);
-  slots_.push_back(std::make_unique<Slot>());
-  Slot& slot = *slots_.back();
-  slot.board.SetSerialNumber(serialNumber);
-  slot.board.SetPort(port);
-  slot.Note();
-  return slot.board;
+  slots_.push_back(std::move(slot));
+  return slots_.back()->board;
 }
 
 void BoardRack::Unplug(const std::string& port) {

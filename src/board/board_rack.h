@@ -30,8 +30,12 @@ class BoardRack : public D2xx {
   // For setting up and inspecting while no other thread drives that board.
   VirtualBoard& Board(std::size_t index);
   // Plugs in the board with that serial number at that port: a new board the first time, the same
-  // board, its flash kept, when it comes back (to any port). For setting up, like Board().
-  VirtualBoard& Plug(const std::string& serialNumber, const std::string& port);
+  // board, its flash kept, when it comes back (to any port). `setUp` runs on it under its lock
+  // before it can be listed (with true for a new board), so that it is safe while other threads
+  // list and drive boards; the board returned is for setting up like Board().
+  using SetUp = std::function<void(VirtualBoard& board, bool isNew)>;
+  VirtualBoard& Plug(const std::string& serialNumber, const std::string& port,
+                     const SetUp& setUp = {});
   // Pulls out the board at that port, as its cable would: its open link fails from then on.
   void Unplug(const std::string& port);
   // The serial number and port of each board plugged in.

@@ -11,7 +11,7 @@
 //                        keeps its flash
 //   QVX_BOARD_TIMING     off | fullspeed | demo (default demo)
 //   QVX_BOARD_HARDWARE   hardware version byte, e.g. 0x21
-//   QVX_BOARD_FIRMWARE   firmware version byte, e.g. 0x11
+//   QVX_BOARD_FIRMWARE   firmware version byte, e.g. 0x11, while the flash carries none
 //   QVX_BOARD_FLASH_IN   file whose bytes preload the flash (at most 65,536)
 //   QVX_BOARD_FLASH_OUT  file the flash is written to at every successful FT_Close
 //   With several boards, each board's file is that name followed by "." and its serial number;
@@ -21,7 +21,8 @@
 //                        first purge, "write:0" every write (purge, write or read)
 //   QVX_BOARD_CORRUPT    a flash byte (0 to 65,535) whose read-back always comes back altered
 //   QVX_BOARD_SILENT     a command whose replies never come: "RF:3" the third "RF", "RF:0" every
-//   QVX_BOARD_WRITTEN_FIRMWARE  the firmware version a board reports once written to (0x16)
+//   QVX_BOARD_WRITTEN_FIRMWARE  the firmware version a board reports once written to, whatever
+//                        its flash then carries (unset: what the flash carries)
 //   QVX_BOARD_SERIAL     the first board's serial number, any bytes (at most 15)
 
 #include <algorithm>
@@ -122,7 +123,8 @@ struct DropIn {
       for (std::size_t i = 0; i < boards; ++i) {
         const std::string serial =
             (i == 0 && !first.empty()) ? first : BoardRack::SerialNumberOf(i);
-        SetUp(rack.Plug(serial, BoardRack::PortOf(i)), boards > 1);
+        rack.Plug(serial, BoardRack::PortOf(i),
+                  [boards](VirtualBoard& board, bool /*isNew*/) { SetUp(board, boards > 1); });
       }
     }
     if (const std::string out = Env("QVX_BOARD_FLASH_OUT"); !out.empty()) {
@@ -138,13 +140,16 @@ struct DropIn {
   }
 
   static void SetUp(VirtualBoard& board, bool several) {
+    board.KeepNoLog();
     board.SetTiming(TimingFrom(Env("QVX_BOARD_TIMING")));
     board.SetVersions(ByteFrom(Env("QVX_BOARD_HARDWARE"), 0x21),
                       ByteFrom(Env("QVX_BOARD_FIRMWARE"), 0x11));
     if (const std::string in = Env("QVX_BOARD_FLASH_IN"); !in.empty()) {
       Preload(board, FileOf(in, board, several));
     }
-    board.SetWrittenFirmware(ByteFrom(Env("QVX_BOARD_WRITTEN_FIRMWARE"), 0x16));
+    if (const std::string written = Env("QVX_BOARD_WRITTEN_FIRMWARE"); !written.empty()) {
+      board.SetWrittenFirmware(ByteFrom(written, 0x16));
+    }
     board.SetAttached(Env("QVX_BOARD_ABSENT") != "1");
     if (const auto failure = FailureFrom(Env("QVX_BOARD_FAIL"))) {
       board.FailCall(failure->first, failure->second, qvx::ft::IO_ERROR);
@@ -191,14 +196,15 @@ struct DropIn {
       if (std::ranges::find(attached, std::pair{plugged.serial, plugged.port}) != attached.end()) {
         continue;
       }
-      const std::size_t known = rack.Size();
-      VirtualBoard& board = rack.Plug(plugged.serial, plugged.port);
-      if (rack.Size() != known) SetUp(board, /*several=*/true);
-      // The versions the line gives hold from the plug-in on, as an update changes them.
-      if (!plugged.hardware.empty()) {
-        board.SetVersions(ByteFrom(plugged.hardware, 0x21),
-                          ByteFrom(plugged.firmware, ByteFrom(Env("QVX_BOARD_FIRMWARE"), 0x11)));
-      }
+      // Set up under the board's lock: a listing or an open elsewhere may look at it meanwhile.
+      rack.Plug(plugged.serial, plugged.port, [&plugged](VirtualBoard& board, bool isNew) {
+        if (isNew) SetUp(board, /*several=*/true);
+        // The versions the line gives hold from the plug-in on, as an update changes them.
+        if (!plugged.hardware.empty()) {
+          board.SetVersions(ByteFrom(plugged.hardware, 0x21),
+                            ByteFrom(plugged.firmware, ByteFrom(Env("QVX_BOARD_FIRMWARE"), 0x11)));
+        }
+      });
     }
   }
 };

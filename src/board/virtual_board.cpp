@@ -15,11 +15,6 @@ namespace {
 constexpr DWORD kDeviceType232R = 5;
 constexpr DWORD kDeviceId = 0x04036001;
 
-// Some platforms' sleeps wake up to a millisecond early; a timeout must not end before its time.
-void SleepUntil(std::chrono::steady_clock::time_point moment) {
-  while (moment > std::chrono::steady_clock::now()) std::this_thread::sleep_until(moment);
-}
-
 }  // namespace
 
 Timing Timing::FullSpeed() {
@@ -40,7 +35,7 @@ void VirtualBoard::SetSerialNumber(std::string serialNumber) {
   serialNumber_ = std::move(serialNumber);
 }
 
-void VirtualBoard::SetWrittenFirmware(std::uint8_t firmware) {
+void VirtualBoard::SetWrittenFirmware(std::optional<std::uint8_t> firmware) {
   protocol_.SetWrittenFirmware(firmware);
 }
 
@@ -50,6 +45,23 @@ void VirtualBoard::SetVersions(std::uint8_t hardware, std::uint8_t firmware) {
 
 void VirtualBoard::SetTiming(const Timing& timing) {
   timing_ = timing;
+}
+
+void VirtualBoard::UseVirtualTime() {
+  virtualNow_ = Clock::now();
+}
+
+VirtualBoard::Clock::time_point VirtualBoard::Now() const {
+  return virtualNow_ ? *virtualNow_ : Clock::now();
+}
+
+void VirtualBoard::WaitUntil(Clock::time_point moment) {
+  if (virtualNow_) {
+    virtualNow_ = std::max(*virtualNow_, moment);
+    return;
+  }
+  // Some platforms' sleeps wake up to a millisecond early; a timeout must not end before its time.
+  while (moment > Clock::now()) std::this_thread::sleep_until(moment);
 }
 
 std::vector<std::uint8_t>& VirtualBoard::Flash() {
@@ -121,9 +133,6 @@ int VirtualBoard::Closes() const {
 bool VirtualBoard::IsOpen() const {
   return open_;
 }
-bool VirtualBoard::InBootloader() const {
-  return protocol_.InBootloader();
-}
 
 VirtualBoard::Clock::duration VirtualBoard::Transfer(std::size_t bytes, double bytesPerSecond) {
   if (bytesPerSecond <= 0) return Clock::duration::zero();
@@ -190,6 +199,7 @@ FT_STATUS VirtualBoard::FT_Purge(FT_HANDLE handle, DWORD mask) {
   // The transmit side never holds bytes: a write is delivered before FT_Write returns.
   if ((mask & ft::PURGE_RX) != 0) rx_.clear();
   ++purges_;
+  protocol_.NotePurge(mask);
   return ft::OK;
 }
 
@@ -224,8 +234,8 @@ FT_STATUS VirtualBoard::FT_Write(FT_HANDLE handle, const void* data, DWORD count
   }
 
   const Clock::time_point delivered =
-      Clock::now() + timing_.latency + Transfer(count, timing_.bytesPerSecondOut);
-  SleepUntil(delivered);
+      Now() + timing_.latency + Transfer(count, timing_.bytesPerSecondOut);
+  WaitUntil(delivered);
   *written = count;
 
   std::span<const std::uint8_t> bytes(static_cast<const std::uint8_t*>(data), count);
@@ -254,14 +264,14 @@ FT_STATUS VirtualBoard::FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD
   const std::size_t want = std::min<std::size_t>(count, verdict.limit);
   // Without a timeout the read waits for all the board will send, never for more.
   const Clock::time_point deadline =
-      readTimeout_ ? Clock::now() + *readTimeout_
-                   : (rx_.empty() ? Clock::now() : rx_[std::min(want, rx_.size()) - 1].arrives);
+      readTimeout_ ? Now() + *readTimeout_
+                   : (rx_.empty() ? Now() : rx_[std::min(want, rx_.size()) - 1].arrives);
   std::size_t take = 0;
   if (want > 0 && rx_.size() >= want && rx_[want - 1].arrives <= deadline) {
-    SleepUntil(rx_[want - 1].arrives);
+    WaitUntil(rx_[want - 1].arrives);
     take = want;
   } else {
-    SleepUntil(deadline);
+    WaitUntil(deadline);
     while (take < want && take < rx_.size() && rx_[take].arrives <= deadline) ++take;
   }
   if (take < count && take < rx_.size() && take == verdict.limit) {

@@ -48,10 +48,17 @@ class VirtualBoard : public D2xx {
   void SetDescription(std::string description);    // default "Quorvex"
   void SetSerialNumber(std::string serialNumber);  // default "QVX00001"
   void SetPort(std::string port);  // where it is plugged in, default "1-1"; opens by its location
-  void SetVersions(std::uint8_t hardware, std::uint8_t firmware);  // default 0x21, 0x11
-  // The firmware version it reports once written to; unset, it keeps the one it had.
-  void SetWrittenFirmware(std::uint8_t firmware);
+  // Default 0x21, 0x11; the firmware version holds while the flash carries none of its own.
+  void SetVersions(std::uint8_t hardware, std::uint8_t firmware);
+  // The firmware version it reports once written to, over what the flash carries; unset, the
+  // flash tells.
+  void SetWrittenFirmware(std::optional<std::uint8_t> firmware);
   void SetTiming(const Timing& timing);
+  // Commands() stays empty: for a board that serves a long run rather than a test.
+  void KeepNoLog() { protocol_.KeepCommands(false); }
+  // Time passes only as the board waits: a read that times out returns at once, its timeout
+  // counted on the board's own clock. For tests that run many silent reads.
+  void UseVirtualTime();
   std::vector<std::uint8_t>& Flash();  // 65,536 bytes, erased to 0xFF
   // A detached board is not found by FT_OpenEx; detaching an open one unplugs it, and its link
   // stays dead until it is closed, even when the board is attached again.
@@ -86,11 +93,12 @@ class VirtualBoard : public D2xx {
   const std::vector<Command>& Commands() const;
   const std::vector<std::string>& FaultLog() const;
   std::size_t IgnoredBytes() const;  // bytes it could not parse, or addressed beyond its flash
-  int Purges() const;                // calls that took effect
+  int Purges()
+      const;  // calls that took effect; each is in Commands() too, as "PURGE" with its mask
+  std::uint8_t ReportedFirmware() const { return protocol_.Firmware(); }  // what "SI" answers now
   int Opens() const;
   int Closes() const;
   bool IsOpen() const;
-  bool InBootloader() const;
   std::size_t PendingReplyBytes() const { return rx_.size(); }
   const std::string& SerialNumber() const { return serialNumber_; }
   const std::string& Port() const { return port_; }
@@ -128,6 +136,8 @@ class VirtualBoard : public D2xx {
   void Schedule(const std::vector<std::uint8_t>& reply, Clock::time_point ready);
   void NoteOddIdentity(const BoardProtocol::Completed& done);
   static Clock::duration Transfer(std::size_t bytes, double bytesPerSecond);
+  Clock::time_point Now() const;
+  void WaitUntil(Clock::time_point moment);
 
   BoardProtocol protocol_;
   FaultPlan faults_;
@@ -143,6 +153,7 @@ class VirtualBoard : public D2xx {
   std::deque<InFlight> rx_;
   Clock::time_point inLineFreeAt_{};
   Clock::time_point busyUntil_{};
+  std::optional<Clock::time_point> virtualNow_;
   int purges_ = 0;
   int opens_ = 0;
   int closes_ = 0;

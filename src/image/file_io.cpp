@@ -16,6 +16,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -33,6 +34,7 @@ using FileStat = struct _stat64;
 constexpr int kReadFlags = _O_RDONLY | _O_BINARY | _O_NOINHERIT;
 constexpr int kCreateFlags = _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT;
 constexpr int kAppendFlags = _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT;
+constexpr int kReadAppendFlags = _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT;
 int OpenFile(const fs::path& path, int flags) {
   return _wopen(path.c_str(), flags, _S_IREAD | _S_IWRITE);
 }
@@ -67,6 +69,20 @@ long long AppendSome(int fd, const std::uint8_t* data, std::size_t count) {
 int SyncFile(int fd) {
   return _commit(fd);
 }
+// Appends go to the end whatever the file pointer says, so reading moves nothing they need.
+bool LastByteIs(int fd, long long size, char byte) {
+  char last = 0;
+  return _lseeki64(fd, size - 1, SEEK_SET) == size - 1 && _read(fd, &last, 1) == 1 && last == byte;
+}
+// Beyond any byte a record reaches, so that a reader is never kept out; the system drops it
+// when the handle closes.
+void LockForAppend(int fd) {
+  OVERLAPPED far{};
+  far.OffsetHigh = 0x7FFFFFFF;
+  const auto handle =
+      reinterpret_cast<HANDLE>(_get_osfhandle(fd));  // NOLINT(performance-no-int-to-ptr)
+  LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &far);
+}
 int CloseFile(int fd) {
   return _close(fd);
 }
@@ -77,6 +93,7 @@ using FileStat = struct stat;
 constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
 constexpr int kAppendFlags = O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+constexpr int kReadAppendFlags = O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 int OpenFile(const fs::path& path, int flags) {
   return ::open(path.c_str(), flags, 0666);  // NOLINT(cppcoreguidelines-pro-type-vararg)
 }
@@ -97,6 +114,14 @@ long long AppendSome(int fd, const std::uint8_t* data, std::size_t count) {
 }
 int SyncFile(int fd) {
   return ::fsync(fd);
+}
+bool LastByteIs(int fd, long long size, char byte) {
+  char last = 0;
+  return ::pread(fd, &last, 1, size - 1) == 1 && last == byte;
+}
+// Released by the close; where the file system keeps no locks, the append goes ahead alone.
+void LockForAppend(int fd) {
+  ::flock(fd, LOCK_EX);
 }
 int CloseFile(int fd) {
   return ::close(fd);
@@ -219,17 +244,29 @@ std::optional<Problem> AppendTargetProblem(const fs::path& path) {
 }
 
 std::optional<Problem> AppendDurably(const fs::path& path, std::string_view line) {
-  File file(path, kAppendFlags);
+  // Read as well, to see how the file ends; a file that may only be written is taken as it is.
+  const bool readable = File(path, kReadAppendFlags).IsOpen();
+  File file(path, readable ? kReadAppendFlags : kAppendFlags);
   if (!file.IsOpen()) return Of(path, CreateReason(errno));
+  // Another process's line may be half copied in: its size then ends mid-line, which would
+  // look like a line cut short. Our processes append one at a time.
+  LockForAppend(file.Fd());
   FileStat stat{};
   if (StatOf(file.Fd(), stat) != 0) return Of(path, SystemReason(errno));
   if (!IsRegular(stat)) return Of(path, kNotRegular);
-  const auto* data = reinterpret_cast<const std::uint8_t*>(line.data());
+  // A line cut short before (a full disk, a crash) is ended first, so that it never swallows
+  // this one.
+  const bool cut = readable && stat.st_size > 0 && !LastByteIs(file.Fd(), stat.st_size, '\n');
+  std::string text;
+  text.reserve(line.size() + 1);
+  if (cut) text.push_back('\n');
+  text.append(line);
+  const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
   // One write, so that no other process's line lands inside this one; a short write is a
   // failure, not a reason to write the rest apart from the first part.
-  const long long written = AppendSome(file.Fd(), data, line.size());
+  const long long written = AppendSome(file.Fd(), data, text.size());
   if (written < 0) return Of(path, SystemReason(errno));
-  if (static_cast<std::size_t>(written) != line.size()) return Of(path, SystemReason(ENOSPC));
+  if (static_cast<std::size_t>(written) != text.size()) return Of(path, SystemReason(ENOSPC));
   if (SyncFile(file.Fd()) != 0) return Of(path, SystemReason(errno));
   if (!file.Close()) return Of(path, SystemReason(errno));
   return std::nullopt;

@@ -42,7 +42,8 @@ std::optional<Problem> AppendTargetProblem(const std::filesystem::path& path);
 
 // Appends the line to a regular file in one write and syncs it before it returns: several
 // processes may append to one file without tearing each other's lines, and a line that was
-// reported written survives a power cut.
+// reported written survives a power cut. A file that ends in a fragment of a line gets its
+// newline first, so that no line is ever joined to one cut short.
 std::optional<Problem> AppendDurably(const std::filesystem::path& path, std::string_view line);
 
 // Whether two paths name one file, through links or a different spelling, whether or not it

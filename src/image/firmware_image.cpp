@@ -40,4 +40,20 @@ std::optional<Problem> FirmwareImage::LoadFirmwareImage() {
   return std::nullopt;
 }
 
+LoadedImage LoadImage(ResourceLoader loader) {
+  FirmwareImage image(std::move(loader));
+  image.ImageResourceId = kImageResourceId;
+  if (auto problem = image.LoadFirmwareImage()) return {std::nullopt, std::move(problem)};
+  return {DecodedImage{std::move(image.ImageBuffer), {image.ImageMajor, image.ImageMinor}}, {}};
+}
+
+std::vector<std::uint8_t> PlainImage(std::span<const std::uint8_t> flash, Version version) {
+  std::vector<std::uint8_t> image(kHeaderSize + flash.size(), 0);
+  image[0] = 'F';
+  image[1] = 'W';
+  image[kVersionOffset] = static_cast<std::uint8_t>(version.major << 4 | version.minor);
+  std::ranges::copy(flash, image.begin() + kHeaderSize);
+  return image;
+}
+
 }  // namespace qvx

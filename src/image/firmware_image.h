@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
 #include "image/problem.h"
+#include "image/version.h"
 
 namespace qvx {
 
@@ -48,5 +50,21 @@ class FirmwareImage {
  private:
   ResourceLoader loader_;
 };
+
+// The image a loader serves, decoded and checked as Find Device checks it, as a value to share.
+struct DecodedImage {
+  std::vector<std::uint8_t> plain;  // kImageSize bytes: the header, then the flash
+  Version version;
+};
+// The image, or what is wrong with it.
+struct LoadedImage {
+  std::optional<DecodedImage> image;
+  std::optional<Problem> problem;
+};
+LoadedImage LoadImage(ResourceLoader loader);
+
+// The plain image of a board's flash, as the programs load one: "FW", its firmware version in
+// byte 3, byte 4 zero, then the flash.
+std::vector<std::uint8_t> PlainImage(std::span<const std::uint8_t> flash, Version version);
 
 }  // namespace qvx

@@ -128,6 +128,16 @@ inline std::string StatusName(FT_STATUS status) {
 // Why a listed device could not be opened, as far as a provider can tell.
 enum class Obstacle { Unknown, NoPermission, InUse, KernelDriver };
 
+// Threads. The station lists devices and opens and closes boards on one thread while each board
+// it opened is updated on a thread of its own, and boards come and go meanwhile. So:
+// - Calls on one handle come from one thread at a time: its board's thread for I/O; its open and
+//   close from another, never beside its own calls.
+// - Calls on different handles, opens, closes and listings may come from any threads at once. A
+//   provider guards what they share (its lists of open and listed devices) and holds no lock of
+//   its own across a transfer, so one board's slow read never holds up another board.
+// - A handle is the provider's own stable address: no other board's open or close moves it.
+// - A listing is the device list of the last FT_CreateDeviceInfoList in the process, as the
+//   vendor's library keeps it; details and port names are by index into that one list.
 class D2xx {
  public:
   virtual ~D2xx() = default;

@@ -94,13 +94,22 @@ std::unique_ptr<FtdiLibrary> FtdiLibrary::Load(const char* name) {
 FtdiLibrary::FtdiLibrary(std::unique_ptr<Functions> functions) : fn_(std::move(functions)) {}
 
 FtdiLibrary::~FtdiLibrary() {
-  while (!devices_.empty()) Release(devices_.back().get());
+  for (auto& device : devices_) Release(std::move(device));
 }
 
+// The device stays valid after the lock is let go: only its own close, which never runs beside
+// a call on the same handle, takes it away.
 FtdiLibrary::Device* FtdiLibrary::Find(FT_HANDLE handle) const {
+  const std::lock_guard guard(lock_);
   const auto it = std::find_if(devices_.begin(), devices_.end(),
                                [handle](const auto& d) { return d.get() == handle; });
   return it == devices_.end() ? nullptr : it->get();
+}
+
+std::optional<FtdiLibrary::Listed> FtdiLibrary::ListedAt(DWORD index) const {
+  const std::lock_guard guard(lock_);
+  if (index >= listed_.size()) return std::nullopt;
+  return listed_[index];
 }
 
 // "1-1.4": the bus, then the port on each hub down to the device.
@@ -110,7 +119,11 @@ std::string FtdiLibrary::PortOf(libusb_device* device) const {
   const int depth = fn_->portNumbers(device, ports.data(), static_cast<int>(ports.size()));
   if (depth <= 0) return {};
   std::string name = std::to_string(fn_->busNumber(device));
-  for (int i = 0; i < depth; ++i) name += (i == 0 ? "-" : ".") + std::to_string(ports.at(i));
+  // Piece by piece: GCC 12 takes a literal plus a temporary string for an overlapping copy.
+  for (int i = 0; i < depth; ++i) {
+    name += i == 0 ? '-' : '.';
+    name += std::to_string(ports.at(i));
+  }
   return name;
 }
 
@@ -178,8 +191,10 @@ FT_STATUS FtdiLibrary::FT_OpenEx(const char* description, DWORD flags, FT_HANDLE
     return seenButBusy ? ft::DEVICE_NOT_OPENED : ft::DEVICE_NOT_FOUND;
   }
   context->usb_write_timeout = kUnlimitedWriteMs;
-  devices_.push_back(std::make_unique<Device>(Device{context}));
-  *handle = devices_.back().get();
+  auto device = std::make_unique<Device>(Device{context});
+  *handle = device.get();
+  const std::lock_guard guard(lock_);
+  devices_.push_back(std::move(device));
   return ft::OK;
 }
 
@@ -286,37 +301,49 @@ FT_STATUS FtdiLibrary::FT_Read(FT_HANDLE handle, void* data, DWORD count, DWORD*
 }
 
 FT_STATUS FtdiLibrary::FT_Close(FT_HANDLE handle) {
-  Device* device = Find(handle);
-  return device == nullptr ? ft::INVALID_HANDLE : Release(device);
+  std::unique_ptr<Device> device;
+  {
+    const std::lock_guard guard(lock_);
+    const auto it = std::find_if(devices_.begin(), devices_.end(),
+                                 [handle](const auto& d) { return d.get() == handle; });
+    if (it == devices_.end()) return ft::INVALID_HANDLE;
+    device = std::move(*it);
+    devices_.erase(it);
+  }
+  return Release(std::move(device));
 }
 
-FT_STATUS FtdiLibrary::Release(Device* device) {
+FT_STATUS FtdiLibrary::Release(std::unique_ptr<Device> device) {
   const int closed = fn_->close(device->context);
   fn_->freeContext(device->context);
-  std::erase_if(devices_, [device](const auto& d) { return d.get() == device; });
   return closed == 0 ? ft::OK : ft::IO_ERROR;
 }
 
+// The list is made apart, reading each device's strings, and takes the place of the last one
+// whole.
 FT_STATUS FtdiLibrary::FT_CreateDeviceInfoList(DWORD* count) {
   if (count == nullptr) return ft::INVALID_PARAMETER;
-  listed_.clear();
+  std::vector<Listed> listed;
   ftdi_context* context = fn_->newContext();
   if (context != nullptr) {
-    ForEachDevice(context, [this](libusb_device* /*device*/, const Listed& listed) {
-      listed_.push_back(listed);
+    ForEachDevice(context, [&listed](libusb_device* /*device*/, const Listed& device) {
+      listed.push_back(device);
       return true;
     });
     fn_->freeContext(context);
   }
-  *count = static_cast<DWORD>(listed_.size());
+  *count = static_cast<DWORD>(listed.size());
+  const std::lock_guard guard(lock_);
+  listed_ = std::move(listed);
   return ft::OK;
 }
 
 FT_STATUS FtdiLibrary::FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id,
                                               DWORD* locId, void* serialNumber, void* description,
                                               FT_HANDLE* handle) {
-  if (index >= listed_.size()) return ft::DEVICE_NOT_FOUND;
-  const Listed& listed = listed_[index];
+  const std::optional<Listed> found = ListedAt(index);
+  if (!found) return ft::DEVICE_NOT_FOUND;
+  const Listed& listed = *found;
   // Whether another process holds it cannot be known without trying to open it.
   if (flags != nullptr) *flags = 0;
   if (type != nullptr) *type = 0;
@@ -329,14 +356,16 @@ FT_STATUS FtdiLibrary::FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* 
 }
 
 std::string FtdiLibrary::PortName(DWORD index) {
-  return index < listed_.size() ? listed_[index].port : std::string();
+  const std::optional<Listed> listed = ListedAt(index);
+  return listed ? listed->port : std::string();
 }
 
 Obstacle FtdiLibrary::OpenObstacle(DWORD index) {
-  if (index >= listed_.size()) return Obstacle::Unknown;
+  const std::optional<Listed> listed = ListedAt(index);
+  if (!listed) return Obstacle::Unknown;
   // libftdi1 detaches the kernel's serial driver itself; a device whose strings it could read
   // we may open, so only another program's claim stands in the way.
-  return listed_[index].readable ? Obstacle::InUse : Obstacle::NoPermission;
+  return listed->readable ? Obstacle::InUse : Obstacle::NoPermission;
 }
 
 }  // namespace qvx

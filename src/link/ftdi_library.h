@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,8 +16,14 @@ namespace qvx {
 
 // The eight calls built on libftdi1, for systems without the vendor library. libftdi1 is loaded
 // at run time, like the vendor library, so that one process never holds two copies of libusb.
-// A handle is the address of one of this provider's open devices. Devices are found through
-// libftdi1's own enumeration and USB string descriptors, by description or serial number.
+// A handle is the address of one of this provider's open devices, which stays put until that
+// device is closed. Devices are found through libftdi1's own enumeration and USB string
+// descriptors, by description or serial number.
+//
+// Every open device has its own libftdi1 context and so its own libusb context (ftdi_new makes
+// one, ftdi_free ends it): one board's transfers are handled by its own context's events, never
+// behind another board's, and libusb needs no lock of ours. A listing, and the search an open
+// makes, take a context of their own for as long as they run.
 class FtdiLibrary : public D2xx {
  public:
 #if defined(__APPLE__)
@@ -63,9 +71,13 @@ class FtdiLibrary : public D2xx {
   std::string PortOf(libusb_device* device) const;
   explicit FtdiLibrary(std::unique_ptr<Functions> functions);
   Device* Find(FT_HANDLE handle) const;
-  FT_STATUS Release(Device* device);  // closes and forgets it
+  std::optional<Listed> ListedAt(DWORD index) const;
+  FT_STATUS Release(std::unique_ptr<Device> device);  // closes it
 
-  std::unique_ptr<Functions> fn_;
+  const std::unique_ptr<Functions> fn_;
+  // Guards the two lists, and nothing else: never held across a USB transfer, so that one board's
+  // slow call never holds up another board's call, an open or a listing.
+  mutable std::mutex lock_;
   std::vector<std::unique_ptr<Device>> devices_;
   std::vector<Listed> listed_;
 };

@@ -35,6 +35,7 @@ D2xx* SystemDriver::Loaded() {
       if (provider_ != nullptr) break;
     }
     loaders_.clear();
+    active_.store(provider_.get(), std::memory_order_release);
   });
   return provider_.get();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -11,8 +12,9 @@ namespace qvx {
 
 // The program's driver: at the first call it takes the first provider that loads, in order
 // the vendor's library, then (not on Windows) libftdi1, and forwards every call to it. With none
-// loaded an open finds no device and every other call meets an invalid handle. Calls from
-// several threads are as safe as the provider makes them.
+// loaded an open finds no device and every other call meets an invalid handle. Whichever thread
+// calls first loads the provider, the others wait for it; after that the calls go straight
+// through, as safe from several threads as the provider makes them.
 class SystemDriver : public D2xx {
  public:
   using Loader = std::function<std::unique_ptr<D2xx>()>;
@@ -32,7 +34,7 @@ class SystemDriver : public D2xx {
 
   // The provider in use; null before the first call and when none loaded.
   const D2xx* Provider() const {
-    return provider_.get();
+    return active_.load(std::memory_order_acquire);
   }
 
   FT_STATUS FT_OpenEx(const char* description, DWORD flags, FT_HANDLE* handle) override;
@@ -56,6 +58,7 @@ class SystemDriver : public D2xx {
   std::once_flag loaded_;
   std::vector<Loader> loaders_;
   std::unique_ptr<D2xx> provider_;
+  std::atomic<const D2xx*> active_{nullptr};  // provider_, once loaded, for Provider()
 };
 
 }  // namespace qvx

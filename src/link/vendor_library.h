@@ -8,7 +8,9 @@
 namespace qvx {
 
 // The vendor's own driver library, loaded by name and called through the eight functions it
-// exports under their documented names, and its device list where it exports that too.
+// exports under their documented names, and its device list where it exports that too. Nothing
+// here changes after loading, so every call goes straight through from any thread; calls on
+// different handles at once are the library's own to keep apart.
 class VendorLibrary : public D2xx {
  public:
 #if defined(_WIN32)

@@ -15,6 +15,15 @@ int LastBlockNumber(int first, std::int32_t lengthWords, std::int32_t blockWords
 
 }  // namespace
 
+std::optional<std::int32_t> FirstDifference(const FirmwareImage& image, std::int32_t offset,
+                                            std::int32_t blockBytes) {
+  const auto read = image.ImageBuffer.begin() + offset;
+  const auto differs =
+      std::mismatch(read, read + blockBytes, image.ReferenceImage.begin() + offset).first;
+  if (differs == read + blockBytes) return std::nullopt;
+  return static_cast<std::int32_t>(differs - image.ImageBuffer.begin());
+}
+
 bool UpdateEngine::GoOn(bool mayPump) {
   if (!(mayPump ? events_.StopNow() : events_.StopRequested())) return true;
   // Whoever asked may have closed the link already; nothing of it may be touched again.
@@ -30,12 +39,17 @@ bool UpdateEngine::SpendAttempt(std::int16_t exhausted) {
   return false;
 }
 
-// Failed reads are retried at once, asking only whether a stop was requested meanwhile.
-bool UpdateEngine::ReadBlock() {
-  for (link_.ReadFlashBlock(); link_.FtStatus != QVXModule::kOk; link_.ReadFlashBlock()) {
+// Failed reads are retried at once, asking only whether a stop was requested meanwhile. Strict,
+// after the purge that precedes it, which must have succeeded, as must one before every retry.
+bool UpdateEngine::ReadBlock(bool strict) {
+  for (;;) {
+    if (!strict || link_.FtStatus == QVXModule::kOk) {
+      link_.ReadFlashBlock();
+      if (link_.FtStatus == QVXModule::kOk) return true;
+    }
     if (!SpendAttempt(op::kCommFailure) || !GoOn(/*mayPump=*/false)) return false;
+    if (strict) Purge();
   }
-  return true;
 }
 
 void UpdateEngine::ShowBlock(int number) {
@@ -47,14 +61,6 @@ void UpdateEngine::NextBlock() {
   link_.BufferOffset += 4 * link_.BlockWords;
   link_.FlashAddress += 2 * link_.BlockWords;
   events_.BlockDone();
-}
-
-bool UpdateEngine::BlockDiffers(std::int32_t regionOffset, std::int32_t block) const {
-  const std::int32_t blockBytes = 4 * link_.BlockWords;
-  const auto begin = regionOffset + block * blockBytes;
-  return !std::equal(image_.ImageBuffer.begin() + begin,
-                     image_.ImageBuffer.begin() + begin + blockBytes,
-                     image_.ReferenceImage.begin() + begin);
 }
 
 void UpdateEngine::WriteRegion() {
@@ -76,7 +82,7 @@ void UpdateEngine::WriteRegion() {
   OpResult = op::kSuccess;
 }
 
-void UpdateEngine::ReadRegion() {
+void UpdateEngine::ReadRegion(bool strict) {
   RetryBudget = kRetryBudget;
   Stopped = false;
   link_.FlashAddress = RegionAddress;
@@ -86,7 +92,7 @@ void UpdateEngine::ReadRegion() {
     ShowBlock(n);
     if (!GoOn()) return;
     Purge();
-    if (!ReadBlock()) return;
+    if (!ReadBlock(strict)) return;
     NextBlock();
   }
   OpResult = op::kSuccess;

@@ -27,7 +27,7 @@ void UpdateEngine::FlashDevice() {
   link_.BlockWords = kBlockWords;
   ProgressValue = 0;
   const std::vector<Stage> plan = PlanFor(link_.FwMajor, link_.FwMinor);
-  events_.Started(kPassesPerStage * BlocksOf(plan), kProgressMaximum);
+  events_.Started(Purpose::Update, kPassesPerStage * BlocksOf(plan), kProgressMaximum);
 
   for (const Stage& stage : plan) {
     events_.StageStarted(stage);

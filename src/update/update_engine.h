@@ -17,6 +17,12 @@ inline constexpr std::int16_t kFailure = -1;      // the read-back differed unti
 inline constexpr std::int16_t kCommFailure = -2;  // block commands failed until the budget ran out
 }  // namespace op
 
+// The index in ImageBuffer of the first byte of the block at `offset` whose read-back differs from
+// ReferenceImage; nothing when the block holds the image. Every comparison of a read-back goes
+// through here.
+std::optional<std::int32_t> FirstDifference(const FirmwareImage& image, std::int32_t offset,
+                                            std::int32_t blockBytes);
+
 // Region passes and the staged update over one board's image arrays and link. Each reports
 // through OpResult and tells its events as they happen; none knows what shows them.
 class UpdateEngine {
@@ -42,8 +48,12 @@ class UpdateEngine {
   void Purge();
   void WriteRegion();
   // Reads VerifyLength words from RegionAddress into ImageBuffer at BufferOffset, block by
-  // block with the bar and retries of a verify pass; OpResult 0 or op::kCommFailure.
-  void ReadRegion();
+  // block with the bar and retries of a verify pass; OpResult 0 or op::kCommFailure. A failed
+  // read may leave its reply, or part of it, with the driver, where the next read would take it
+  // for the block's own. A verify pass compares and reads again what differs; a read whose bytes
+  // are taken as they come (a dump, a check) is `strict`: every attempt starts from a purge that
+  // succeeded.
+  void ReadRegion(bool strict = false);
   // ReadRegion, then the comparison with ReferenceImage.
   void VerifyRegion();
   void FlashDevice();
@@ -53,8 +63,11 @@ class UpdateEngine {
   // Asks StopNow, or StopRequested where the caller may not pump its messages.
   bool GoOn(bool mayPump = true);
   bool SpendAttempt(std::int16_t exhausted);
-  bool ReadBlock();
-  bool BlockDiffers(std::int32_t regionOffset, std::int32_t block) const;
+  bool ReadBlock(bool strict = false);
+  bool BlockDiffers(std::int32_t regionOffset, std::int32_t block) const {
+    const std::int32_t blockBytes = 4 * link_.BlockWords;
+    return FirstDifference(image_, regionOffset + block * blockBytes, blockBytes).has_value();
+  }
   void ShowBlock(int number);
   void NextBlock();
   bool RunStage(const Stage& stage);

@@ -6,6 +6,9 @@
 
 namespace qvx {
 
+// What a run of passes is for: an update writes and reads back, a check and a dump only read.
+enum class Purpose { Update, Check, Dump };
+
 // What the engine tells whoever drives it, as it happens, and the one thing it asks. The window's
 // logic turns these into the bar and the message pump; the command line into progress lines and
 // log lines. Every event but StopNow may be left alone.
@@ -13,9 +16,9 @@ class UpdateEvents {
  public:
   virtual ~UpdateEvents() = default;
 
-  // An update, verify or dump begins: the blocks it moves in all (each pass counted), and the
+  // An update, check or dump begins: the blocks it moves in all (each pass counted), and the
   // maximum of the bar on which its blocks are numbered.
-  virtual void Started(int /*blocks*/, int /*progressMaximum*/) {}
+  virtual void Started(Purpose /*purpose*/, int /*blocks*/, int /*progressMaximum*/) {}
   // A stage begins (for a dump, the whole flash).
   virtual void StageStarted(const Stage& /*stage*/) {}
   // Before a block is first sent: its number on the bar. A pass continues from the number the

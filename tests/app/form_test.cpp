@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/form_layout.h"
@@ -45,6 +49,9 @@ TEST(FormLoad, EveryFailedCheckShowsOnlyItsBoxAndEndsTheProgram) {
       {"wrong signature", [](Rig& r) { r.board.SetSignature("kr"); }, kNotInUpdateMode, false},
       {"no reply", [](Rig& r) { r.board.SwallowReply("SI", 1); }, kNotInUpdateMode, false},
       {"hardware 0.0", [](Rig& r) { r.board.SetVersions(0x00, 0x11); }, kNotInUpdateMode, false},
+      {"a driver call of SI fails",
+       [](Rig& r) { r.board.FailCall(board::Call::Read, 1, ft::IO_ERROR); }, kNotInUpdateMode,
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -68,8 +75,14 @@ TEST(FormLoad, EveryFailedCheckShowsOnlyItsBoxAndEndsTheProgram) {
     EXPECT_EQ(rig.view.shown, kStart);
     EXPECT_EQ(rig.view.caption, "Quorvex Updater v" + std::to_string(QVX_VERSION_MAJOR) + "." +
                                     std::to_string(QVX_VERSION_MINOR));
-    EXPECT_EQ(rig.form.Session.Image.ImageBuffer.size(), kImageSize);
-    EXPECT_EQ(rig.form.Session.Image.ImageResourceId, 100);
+    // On a virtual board the caption says so after it.
+    board::VirtualBoard virtualBoard;
+    virtualBoard.SetVersions(hardware, 0x11);
+    FakeView view;
+    fmStart demo(view, virtualBoard, LoaderOf(TestContainer()), true);
+    view.form = &demo;
+    demo.Form_Load();
+    EXPECT_EQ(view.caption, rig.view.caption + " (demo)");
   }
 }
 
@@ -147,8 +160,8 @@ TEST(CheckDevice, EachFailureShowsItsBoxAndEndsWhereItShould) {
        0,
        {"Device not currently supported for upgrading!", "Device not supported!"},
        false},
-      {LoaderOf(ContainerOf(TestImage())), 1, {"USB Connection Failure!", "USB Error"}, true},
-      {LoaderOf(ContainerOf(TestImage())), 2, {"USB Connection Failure!", "USB Error"}, true},
+      {LoaderOf(TestContainer()), 1, {"USB Connection Failure!", "USB Error"}, true},
+      {LoaderOf(TestContainer()), 2, {"USB Connection Failure!", "USB Error"}, true},
   };
   for (const Case& c : cases) {
     Rig rig(0x11, c.loader);
@@ -175,7 +188,7 @@ TEST(Startup, TakesAFirmwareFileOrRefusesItWithStatusTwo) {
       .write(reinterpret_cast<const char*>(TestImage().data()),
              static_cast<std::streamsize>(TestImage().size()));
   const ToolkitOption toolkit[] = {{"-platform", true}, {"-style=", false}, {"-reverse", false}};
-  const std::string usage = "\nUsage: quorvex-updater [--image FILE] [--help] [--version]";
+  const std::string usage = "\nUsage: quorvex-updater [--image FILE] [--demo] [--help] [--version]";
   struct Case {
     std::vector<std::string> arguments;
     std::optional<int> status;
@@ -184,6 +197,7 @@ TEST(Startup, TakesAFirmwareFileOrRefusesItWithStatusTwo) {
   const Case cases[] = {
       {{}, std::nullopt, ""},
       {{"--platform", "offscreen", "-style=fusion", "-reverse", "--image", good}, std::nullopt, ""},
+      {{"--demo"}, std::nullopt, ""},
       {{"--image"}, 2, "quorvex-updater: --image needs a FILE"},
       {{"--image", missing}, 2, "quorvex-updater: " + missing + ": no such file"},
       {{"-reverse", "--version", "--bogus"}, 0, "quorvex-updater " QVX_VERSION},
@@ -199,7 +213,9 @@ TEST(Startup, TakesAFirmwareFileOrRefusesItWithStatusTwo) {
     if (c.status) continue;
     FirmwareImage image(startup.image);
     image.ImageResourceId = kImageResourceId;
-    EXPECT_EQ(image.LoadFirmwareImage().has_value(), c.arguments.empty());  // none embedded here
+    // None is embedded here.
+    EXPECT_EQ(image.LoadFirmwareImage().has_value(), std::ranges::count(c.arguments, good) == 0);
+    EXPECT_EQ(startup.demo, std::ranges::count(c.arguments, "--demo") == 1);
   }
   std::filesystem::remove(good);
   const Startup help = ParseStartup({"--help", "--bogus"}, LoaderOf(std::nullopt), toolkit);
@@ -208,12 +224,56 @@ TEST(Startup, TakesAFirmwareFileOrRefusesItWithStatusTwo) {
   EXPECT_TRUE(help.message.ends_with("it:\n  -platform -style= -reverse")) << help.message;
 }
 
-// Whole factors scale exactly, others round to the nearest pixel.
-TEST(Layout, ScalesTheTableByTheDpi) {
-  const Rect find = RectOf(Control::FindDevice);
-  EXPECT_EQ(Scaled(find, 96), find);
-  EXPECT_EQ(Scaled(find, 144), (Rect{161, 324, 183, 50}));
-  EXPECT_EQ(Scaled(find, 192), (Rect{214, 432, 244, 66}));
+// On Windows the answers go into a box: /? asks for help too, no line is so long that the box
+// breaks it, and a refusal leaves the program's name to the box's title. On a terminal /? is an
+// argument like any other.
+TEST(Startup, AnswersInABoxOnWindows) {
+  const auto box = [](std::string argument) {
+    return ParseStartup({std::move(argument)}, LoaderOf(std::nullopt), {}, AnswersIn::Box);
+  };
+  const Startup help = box("/?");
+  EXPECT_EQ(help.exitStatus, 0);
+  EXPECT_TRUE(help.message.starts_with("Usage: quorvex-updater [--image FILE] [--demo]\n\n"));
+  EXPECT_EQ(box("-h").message, help.message);
+  std::istringstream lines(help.message);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 56U) << line;
+  EXPECT_EQ(box("--bogus").message,
+            "unknown option: --bogus\n\nUsage: quorvex-updater [--image FILE] [--demo]\n"
+            "quorvex-updater /? shows the options.");
+  EXPECT_EQ(box("--image").message, "--image needs a FILE");
+  EXPECT_EQ(ParseStartup({"/?"}, LoaderOf(std::nullopt)).exitStatus, 2);
+}
+
+// Each control within a pixel of where the window's design puts it (in twips, 15 a pixel), in
+// its place in the tab order; whole factors of the scale exact, others to the nearest pixel.
+TEST(Layout, PlacesEachControlAsDesignedAndScalesItByTheDpi) {
+  struct Designed {
+    Control control;
+    int left, top, width, height;  // twips
+    int tabIndex;
+  };
+  const Designed design[] = {
+      {Control::FindDevice, 1613, 3240, 1815, 495, 3},
+      {Control::Ok, 1980, 3240, 1080, 495, 0},
+      {Control::ProgressBar, 1260, 3270, 2535, 435, 4},
+      {Control::Picture1, 1290, 360, 2460, 1860, 2},
+      {Control::AbortFlash, 2813, 3240, 1455, 495, 1},
+      {Control::FlashDevice, 773, 3240, 1455, 495, 5},
+      {Control::StatusText, 525, 2760, 3975, 255, 7},
+      {Control::DeviceName, 540, 2400, 3975, 255, 6},
+  };
+  EXPECT_EQ(std::make_pair(kClientWidth * 15, kClientHeight * 15), std::make_pair(5040, 4095));
+  ASSERT_EQ(std::size(design), kControls.size());
+  for (std::size_t i = 0; i < std::size(design); ++i) {
+    const Designed& d = design[i];
+    const ControlLayout& c = kControls.at(i);  // created in this order
+    EXPECT_EQ(std::make_pair(c.control, c.tabIndex), std::make_pair(d.control, d.tabIndex));
+    const int twips[] = {d.left, d.top, d.width, d.height};
+    const int pixels[] = {c.rect.left, c.rect.top, c.rect.width, c.rect.height};
+    for (int k = 0; k < 4; ++k) EXPECT_LE(std::abs(pixels[k] * 15 - twips[k]), 15) << i << k;
+  }
+  EXPECT_EQ(Scaled(RectOf(Control::FindDevice), 144), (Rect{161, 324, 183, 50}));
+  EXPECT_EQ(Scaled(RectOf(Control::FindDevice), 192), (Rect{214, 432, 244, 66}));
 }
 
 // The bar runs 0, 0, then every block's number up to 54 of 55; a failure shows its one box and

@@ -158,6 +158,8 @@ TEST(QueryDeviceInfo, DecodesOrKeepsTheVersions) {
       {{}, {ft::OK, "KR\x21\x13"}, kOk, {2, 1, 1, 3}},
       {{}, {ft::OK, std::string("KR\xFA\0", 4)}, kOk, {15, 10, 0, 0}},
       {{}, {ft::OK, "kr\x21\x13"}, kOk, {0, 0, 9, 9}},
+      {{}, {ft::OK, "Kr\x21\x13"}, kOk, {0, 0, 9, 9}},  // half a signature is none
+      {{}, {ft::OK, "kR\x21\x13"}, kOk, {0, 0, 9, 9}},
       {{}, {ft::OK, "KR\x21"}, kIncomplete, {0, 0, 9, 9}},
       {{ft::IO_ERROR}, {}, kIoError, {9, 9, 9, 9}},
   };

@@ -4,8 +4,6 @@
 #include <random>
 #include <utility>
 
-#include "update/stages.h"
-
 namespace qvx::test {
 
 const Bytes& TestImage() {
@@ -27,15 +25,35 @@ Bytes ContainerOf(const Bytes& image) {
   return scrambler.ResourceData;
 }
 
+const Bytes& TestContainer() {
+  static const Bytes container = ContainerOf(TestImage());
+  return container;
+}
+
 ResourceLoader LoaderOf(std::optional<Bytes> container) {
   return [container = std::move(container)](std::string_view, int) { return container; };
 }
 
+std::vector<Region> RegionsFor(std::uint8_t boardFirmware) {
+  std::vector<Region> regions;
+  for (const Region& r : kRegions) {
+    if (r.step != 4 || boardFirmware <= 0x11) regions.push_back(r);
+  }
+  return regions;
+}
+
+bool Holds(const Bytes& flash, const Bytes& image, const std::vector<Region>& regions) {
+  return std::ranges::all_of(regions, [&](const Region& r) {
+    return std::equal(flash.begin() + 2 * r.first, flash.begin() + 2 * r.end,
+                      image.begin() + 8 + 2 * r.first);
+  });
+}
+
 Bytes FlashAfterUpdate(const Bytes& image, std::uint8_t boardFirmware) {
   Bytes flash(board::VirtualBoard::kFlashBytes, 0xFF);
-  for (const Stage& stage : PlanFor(boardFirmware >> 4, boardFirmware & 0x0F)) {
-    const auto from = image.begin() + stage.ImageOffset();
-    std::copy(from, from + 4 * stage.words, flash.begin() + 2 * stage.address);
+  for (const Region& r : RegionsFor(boardFirmware)) {
+    std::copy(image.begin() + 8 + 2 * r.first, image.begin() + 8 + 2 * r.end,
+              flash.begin() + 2 * r.first);
   }
   return flash;
 }
@@ -54,11 +72,13 @@ std::vector<std::int32_t> Sent(const board::VirtualBoard& board, const char* mne
 Board::Board(std::uint8_t boardFirmware, ResourceLoader loader)
     : session(board, std::move(loader), events) {
   board.SetVersions(0x21, boardFirmware);
+  board.SetWrittenFirmware(0x16);
+  board.UseVirtualTime();
 }
 
 bool Board::Found() {
-  return session.Open().kind == Outcome::Kind::Done &&
-         session.Identify().kind == Outcome::Kind::Done;
+  return session.Open().kind() == Outcome::Kind::Done &&
+         session.Identify().kind() == Outcome::Kind::Done;
 }
 
 Rig::Rig(std::uint8_t boardFirmware, ResourceLoader loader) : form(view, board, std::move(loader)) {

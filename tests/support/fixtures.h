@@ -17,12 +17,27 @@ using Bytes = std::vector<std::uint8_t>;
 // The test firmware, version 1.6: a valid "FW" header and content that never holds 0xFF, so an
 // erased flash byte never passes for a written one.
 const Bytes& TestImage();
-// A scrambled container around `image`.
+// A scrambled container around `image`; the test image's, made once.
 Bytes ContainerOf(const Bytes& image);
+const Bytes& TestContainer();
 // A loader that serves `container` as the firmware resource, or nothing.
 ResourceLoader LoaderOf(std::optional<Bytes> container);
 
-// The flash a whole update leaves on an erased board: every region the plan for that firmware
+// The flash regions an update writes, as flash addresses [first, end): Step 2, Step 3, the
+// bootloader stage (Step 4, for firmware up to 1.1) and Step 1. Addresses 3,072 to 4,095 belong to
+// none.
+struct Region {
+  int step;
+  std::int32_t first, end;
+};
+inline constexpr Region kRegions[] = {
+    {2, 4096, 8192}, {3, 0, 1024}, {4, 1024, 3072}, {1, 8192, 32768}};
+// The regions an update writes to a board reporting that firmware.
+std::vector<Region> RegionsFor(std::uint8_t boardFirmware);
+// Whether the flash holds the image's bytes over every one of the regions.
+bool Holds(const Bytes& flash, const Bytes& image, const std::vector<Region>& regions);
+
+// The flash a whole update leaves on an erased board: every region the update for that firmware
 // writes holds the image's bytes, everything else stays erased.
 Bytes FlashAfterUpdate(const Bytes& image, std::uint8_t boardFirmware);
 
@@ -41,7 +56,7 @@ struct Recorder : UpdateEvents {
   int stopAt = 0;  // the ask that answers true; 0: none
   std::function<void()> onAsk;
 
-  void Started(int all, int /*maximum*/) override { blocks = all, done = 0; }
+  void Started(Purpose, int all, int /*maximum*/) override { blocks = all, done = 0; }
   void StageStarted(const Stage& stage) override { steps.push_back(stage.step); }
   void BlockStarted(int number) override { values.push_back(number); }
   void BlockDone() override { ++done; }
@@ -52,10 +67,11 @@ struct Recorder : UpdateEvents {
   }
 };
 
-// A board and a session over it, as the command line wires one.
+// A board and a session over it, as the command line wires one. The board reports the test
+// image's version once written to, and its clock runs only as it waits.
 struct Board {
   explicit Board(std::uint8_t boardFirmware = 0x11,
-                 ResourceLoader loader = LoaderOf(ContainerOf(TestImage())));
+                 ResourceLoader loader = LoaderOf(TestContainer()));
 
   board::VirtualBoard board;
   Recorder events;
@@ -68,7 +84,7 @@ struct Board {
 // A board and the form's logic around it, wired as the program wires them.
 struct Rig {
   explicit Rig(std::uint8_t boardFirmware = 0x11,
-               ResourceLoader loader = LoaderOf(ContainerOf(TestImage())));
+               ResourceLoader loader = LoaderOf(TestContainer()));
 
   board::VirtualBoard board;
   FakeView view;

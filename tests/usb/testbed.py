@@ -3,7 +3,7 @@
 # 64-byte packets that carry two status bytes ahead of up to 62 data bytes, keeps its latency
 # timer, and passes the bytes of its UART to and from a small model of the board.
 
-import errno, struct
+import atexit, errno, shutil, struct, types
 
 import gi
 
@@ -27,7 +27,7 @@ class Board:
     # The board's side of the command set; numbers most significant byte first, flash address
     # units of 2 bytes.
     def __init__(self, hardware=0x21, firmware=0x11):
-        self.flash, self.pending = bytearray(b"\xff" * 65536), b""
+        self.flash, self.pending, self.blocks = bytearray(b"\xff" * 65536), b"", 0
         self.versions = bytes([hardware, firmware])
 
     def feed(self, data):
@@ -43,6 +43,7 @@ class Board:
                 reply += self.flash[at:at + 4 * int.from_bytes(command[5:7], "big")]
             elif command[:2] == b"WF":
                 self.flash[at:at + 2048] = command[5:]
+                self.blocks += 1
         return reply
 
 
@@ -50,13 +51,14 @@ class Chip:
     # One chip, served on umockdev's worker thread. One that cannot be opened is listed on the
     # bus without a device node; a busy one (another program holds it) refuses to be claimed. A
     # slow one sends one packet of data on every other tick of its latency timer, as a slow UART
-    # would; one set to unplug goes when a read waits for data.
+    # would; one set to unplug at 0 goes when a read waits for data, at n once n blocks are in.
     def __init__(self, bed, board, description, serial, product, address, openable):
-        self.board, self.latency, self.to_host = board, 16, b""
+        self.bed, self.board, self.latency, self.to_host = bed, board, 16, b""
         self.strings = [b"\x09\x04"] + [text.encode("utf-16-le")
                                          for text in ("FTDI", description, serial)]
-        self.waiting, self.done, self.held, self.gone = [], [], None, False
-        self.slow, self.ticks, self.unplug_when_waiting, self.busy = False, 0, False, False
+        self.files, self.gone = {}, False
+        self.slow, self.ticks, self.unplug_at, self.busy = False, 0, None, False
+        self.path = "/sys/devices/usb%d/%d-%d" % (BUS, BUS, address)
         node = "/dev/bus/usb/%03d/%03d" % (BUS, address)
         descriptors = struct.pack("<BBHBBBBHHHBBBB", 18, 1, 0x200, 0, 0, 0, 8, 0x0403, product,
                                   RELEASES[product], 1, 2, 3, 1) + bytes(
@@ -74,7 +76,7 @@ class Chip:
 
     def serve(self, handler, client):
         number = client.get_request() & 0xFF
-        if self.gone and number != RELEASE:
+        if self.gone and number not in (RELEASE, REAP, REAP_NDELAY):
             client.complete(-1, errno.ENODEV)
         elif number == CAPABILITIES:
             client.get_arg().resolve(0, 4).update(0, struct.pack("<I", CAPS))
@@ -89,18 +91,32 @@ class Chip:
             client.complete(0 if number in (CLAIM, RELEASE) else -1, errno.ENODATA)
         return True
 
+    def unplug(self):
+        # Its open link fails from now on, and listings find no FTDI chip there: its vendor id is
+        # gone. (Taking the device away whole would strand the requests of a file open on it.)
+        self.gone = True
+        self.bed.testbed.set_attribute_binary(self.path, "descriptors", bytes(18))
+
+    def opened(self, client):
+        # What one open file of the device node has in flight: libusb reaps on each file only the
+        # transfers it submitted there, so a listing can read a chip's strings while it is open.
+        return self.files.setdefault(client, types.SimpleNamespace(waiting=[], done=[], held=None))
+
     def submit(self, client, urb):
         kind, endpoint, _, _, _, length = URB.unpack_from(urb.retrieve())
+        opened = self.opened(client)
         if kind == BULK and endpoint == EP_IN:
-            self.waiting.append(urb)  # its buffer can be reached only while its client asks
+            opened.waiting.append(urb)  # its buffer can be reached only while its client asks
         elif kind == BULK and endpoint == EP_OUT:
             self.to_host += self.board.feed(urb.resolve(16, length).retrieve())
-            self.finish(urb, 0, length)
+            self.finish(opened, urb, 0, length)
+            if self.unplug_at and self.board.blocks == self.unplug_at:
+                self.unplug()
         elif kind == CONTROL:
             buffer = urb.resolve(16, length)
             reply = self.control(*struct.unpack_from("<BBHHH", buffer.retrieve()))
             buffer.update(8, reply or b"")
-            self.finish(urb, -errno.EPIPE if reply is None else 0, len(reply or b""))
+            self.finish(opened, urb, -errno.EPIPE if reply is None else 0, len(reply or b""))
         client.complete(0, 0)
 
     def control(self, kind, request, value, index, length):
@@ -116,35 +132,37 @@ class Chip:
             self.to_host = b""
         return b""
 
-    def finish(self, urb, status, actual):
+    def finish(self, opened, urb, status, actual):
         urb.update(4, struct.pack("<i", status))
         urb.update(28, struct.pack("<i", actual))
-        self.done.append(urb)
+        opened.done.append(urb)
 
     def reap(self, client):
-        if not self.done and self.waiting and self.to_host and not self.slow:
-            self.send(self.waiting.pop(0))
-        if self.done or not self.waiting or self.held:
-            return self.answer(client)
-        if self.unplug_when_waiting:  # pulled out while the client waits for data
-            self.gone = True
-            self.finish(self.waiting.pop(), -errno.ENODEV, 0)
-            return self.answer(client)
+        opened = self.opened(client)
+        while self.gone and opened.waiting:  # what was in flight ends as the device went
+            self.finish(opened, opened.waiting.pop(), -errno.ENODEV, 0)
+        if not opened.done and opened.waiting and self.to_host and not self.slow:
+            self.send(opened, opened.waiting.pop(0))
+        if opened.done or not opened.waiting or opened.held:
+            return self.answer(opened, client)
+        if self.unplug_at == 0:  # pulled out while the client waits for data
+            self.unplug()
+            return self.reap(client)
         # Nothing to send yet: the chip sends its status bytes alone when its latency timer runs
         # out, and the client hears of it then rather than spinning on "try again".
-        self.held = client
+        opened.held = client
         source = GLib.timeout_source_new(self.latency)
-        source.set_callback(self.timer)
+        source.set_callback(self.timer, opened)
         source.attach(GLib.MainContext.get_thread_default())
 
-    def timer(self, *_):
-        client, self.held = self.held, None
-        if self.waiting:
-            self.send(self.waiting.pop(0))
-        self.answer(client)
+    def timer(self, opened):
+        client, opened.held = opened.held, None
+        if opened.waiting:
+            self.send(opened, opened.waiting.pop(0))
+        self.answer(opened, client)
         return False
 
-    def send(self, urb):
+    def send(self, opened, urb):
         # Whole packets while the data fill them, then one short packet ends the transfer.
         capacity = URB.unpack_from(urb.retrieve())[5]
         self.ticks += 1
@@ -157,18 +175,20 @@ class Chip:
                 break
         self.to_host = self.to_host[sent:]
         urb.resolve(16, len(out)).update(0, out)
-        self.finish(urb, 0, len(out))
+        self.finish(opened, urb, 0, len(out))
 
-    def answer(self, client):
-        if not self.done:
+    def answer(self, opened, client):
+        if not opened.done:
             return client.complete(-1, errno.ENODEV if self.gone else errno.EAGAIN)
-        client.get_arg().resolve(0, 8).set_ptr(0, self.done.pop(0))
+        client.get_arg().resolve(0, 8).set_ptr(0, opened.done.pop(0))
         client.complete(0, 0)
 
 
 class Testbed:
     def __init__(self):
         self.testbed, self.chips = UMockdev.Testbed.new(), []
+        # Its folder in /tmp goes with the test, which ends before Python would let go of it.
+        atexit.register(shutil.rmtree, self.testbed.get_root_dir(), True)
 
     def plug(self, board=None, description="Quorvex", serial="QV000001", product=0x6001,
              openable=True):

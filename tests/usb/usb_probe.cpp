@@ -1,6 +1,7 @@
 // Opens the board as the link does, then makes the libftdi1 provider's calls that its arguments
 // name, in order; prints one line per call: the status, and after a read the bytes, in hex.
 //   o  open  c  close  t<ms>  read timeout  w<hex>  write  r<count>  read  p<mask>  purge
+//   u<size>  inbound transfer size
 //   l  list, then ask for the details one past its end
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
     if (call == 'w') status = driver->FT_Write(link.DeviceHandle, bytes.data(), size, &count);
     if (call == 'r') status = driver->FT_Read(link.DeviceHandle, bytes.data(), size, &count);
     if (call == 'p') status = driver->FT_Purge(link.DeviceHandle, number);
+    if (call == 'u') status = driver->FT_SetUSBParameters(link.DeviceHandle, number, 0);
     if (call == 'c') status = driver->FT_Close(link.DeviceHandle);
     if (call == 'l' && driver->FT_CreateDeviceInfoList(&count) == ft::OK) {
       status = driver->FT_GetDeviceInfoDetail(count, nullptr, nullptr, nullptr, nullptr, nullptr,

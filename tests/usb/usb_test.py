@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 # The libftdi1 provider and the program over real libftdi1 and libusb, against FTDI chips on a
 # umockdev testbed, one case per run.
-#   usb_test.py CASE PROBE PROGRAM COMMAND_LINE PACK_TOOL FIRMWARE SHOTS [SANITIZER_RUNTIME]
+#   usb_test.py CASE PROBE COMMAND_LINE PACK_TOOL FIRMWARE [SANITIZER_RUNTIME]
 
-import os, re, subprocess, sys, tempfile
+import json, os, re, subprocess, sys, tempfile, time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(HERE, "..", "support"), os.path.join(HERE, "..", "ui")]
+sys.path[:0] = [os.path.join(HERE, "..", "support")]
 import testbed  # noqa: E402
 from flash_check import check_flash, unpacker  # noqa: E402
 
@@ -42,8 +42,8 @@ def reads(bed):
     chip = bed.plug()
     chip.board.flash[:] = os.urandom(len(chip.board.flash))
     flash = chip.board.flash.hex()  # two digits a byte, four an address unit
-    # An empty write; a read that gets nothing, then one that gets half.
-    session(bed, OPEN, ("w", "0"), ("r8", "0 "), SI, ("t1000", "0"), ("r8", REPLY),
+    # No transfer size of 0; an empty write; a read that gets nothing, then one that gets half.
+    session(bed, OPEN, ("u0", "6"), ("w", "0"), ("r8", "0 "), SI, ("t1000", "0"), ("r8", REPLY),
             ("t0", "0"), rf(0x1234, 512), ("r2048", "0 " + flash[0x1234 * 4:][:4096]),
             # A 100-byte reply read 4 bytes at a time: libftdi1 keeps the rest until a purge.
             rf(0x40, 25), ("r4", "0 " + flash[0x100:0x108]), ("p1", "0"), ("t100", "0"),
@@ -55,22 +55,8 @@ def reads(bed):
 
 
 def unplugged_while_reading(bed):
-    bed.plug().unplug_when_waiting = True
+    bed.plug().unplug_at = 0
     session(bed, OPEN, ("t0", "0"), ("r4", "4 "), ("w5349", "4"), ("p3", "4"))
-
-
-def program_updates_the_board(bed):
-    # The display's modules load only for the case that needs one.
-    import end_to_end
-    from xserver import XServer
-
-    chip = bed.plug()
-    with tempfile.TemporaryDirectory() as work, XServer() as x:
-        main = end_to_end.Window(x, PROGRAM, dict(bed.env(PRELOAD), XDG_RUNTIME_DIR=work), SHOTS)
-        main.find_device()
-        main.flash_device()
-        main.close("the program")
-    check_flash(chip.board.flash, unpacker(PACK, FIRMWARE))
 
 
 def command_line_picks_boards_by_serial_and_port(bed):
@@ -91,10 +77,41 @@ def command_line_picks_boards_by_serial_and_port(bed):
     flashed = [chip for chip in chips if chip.board.flash != bytearray(b"\xff" * 65536)]
     assert len(flashed) == 1, len(flashed)
     check_flash(flashed[0].board.flash, unpacker(PACK, FIRMWARE))
+    flashed[0].board.flash[:] = b"\xff" * 65536  # every board at once, this one again
+    done = run("flash", "--all", "--quiet")
+    assert done.returncode == 0, done.stdout + done.stderr
+    [check_flash(chip.board.flash, unpacker(PACK, FIRMWARE)) for chip in chips]
+
+
+def station_while_boards_come_and_go(bed):
+    # quorvex watch over libftdi1: chips plugged in while one is mid-update, one pulled out
+    # mid-update, one pulled out once done while the others run.
+    first = bed.plug(serial="QV000001")
+    with tempfile.NamedTemporaryFile() as record, tempfile.TemporaryFile("w+") as output:
+        watch = subprocess.Popen([CLI, "watch", "--count", "4", "--record", record.name],
+                                 env=dict(os.environ, **bed.env(PRELOAD)), stdout=output,
+                                 stderr=output)
+        said = lambda: (watch.returncode, output.seek(0), output.read())
+
+        def until(condition):
+            while not condition():
+                assert watch.poll() is None, said()
+                time.sleep(0.01)
+
+        until(lambda: first.board.blocks)
+        later = [bed.plug(serial="QV00000%d" % n) for n in (2, 3, 4)]
+        later[2].unplug_at = 3
+        until(lambda: "QV000001" in open(record.name).read())
+        first.unplug()
+        watch.wait(timeout=240)
+        results = [(r["serial"], r["result"]) for r in map(json.loads, open(record.name))]
+        assert watch.returncode == 1 and sorted(results) == [
+            ("QV000001", "ok"), ("QV000002", "ok"), ("QV000003", "ok"),
+            ("QV000004", "unplugged")], (results, said())
+    [check_flash(chip.board.flash, unpacker(PACK, FIRMWARE)) for chip in [first] + later[:2]]
 
 
 if __name__ == "__main__":
-    CASE, PROBE, PROGRAM, CLI, PACK, FIRMWARE, SHOTS, *PRELOAD = sys.argv[1:]
-    os.makedirs(SHOTS, exist_ok=True)
+    CASE, PROBE, CLI, PACK, FIRMWARE, *PRELOAD = sys.argv[1:]
     globals()[CASE](testbed.Testbed())
     print("passed")

@@ -5,23 +5,34 @@
 #include <vector>
 
 #include "support/fixtures.h"
-#include "update/stages.h"
 
 namespace qvx::test {
 namespace {
 
 using board::Call;
-const Stage& kStep2 = kStages[0];
 
-// After Find Device, sets up one pass of `stage` as FlashDevice does.
-void Prepare(Board& b, const Stage& stage, std::int32_t words) {
-  BoardSession& s = b.session;
-  s.Image.ReferenceImage = s.Image.ImageBuffer;
-  s.Link.BlockWords = kBlockWords;
-  s.Engine.RegionAddress = stage.address;
-  s.Link.BufferOffset = stage.ImageOffset();
-  s.Link.WriteLength = s.Engine.VerifyLength = words;
-}
+// The engine over its own image arrays and link to a board, as the session wires them.
+struct Passes {
+  Passes() {
+    board.UseVirtualTime();
+    link.OpenDevice();
+    image.ImageBuffer = image.ReferenceImage = TestImage();
+  }
+  // One pass over the Step 2 region (flash 4,096, image offset 8,200, 2,048 words), as the update
+  // sets it up.
+  void Prepare() {
+    link.BlockWords = 512;
+    engine.RegionAddress = 4096;
+    link.BufferOffset = 8200;
+    link.WriteLength = engine.VerifyLength = 2048;
+  }
+
+  board::VirtualBoard board;
+  FirmwareImage image;
+  QVXModule link{board, image.ImageBuffer};
+  Recorder events;
+  UpdateEngine engine{image, link, events};
+};
 
 // Fails `perBlock[i]` attempts in a row at block i, through the first call of that kind each
 // attempt makes: the command write (which ends the attempt) or the reply read.
@@ -51,14 +62,13 @@ TEST(RegionPasses, EndAtTheFiftiethFailedAttemptWhereverItFalls) {
   for (const Call call : {Call::Write, Call::Read}) {
     for (const auto& c : cases) {
       SCOPED_TRACE(testing::PrintToString(c.failuresPerBlock) + (call == Call::Read ? " RF" : ""));
-      Board b;
-      ASSERT_TRUE(b.Found());
-      UpdateEngine& engine = b.session.Engine;
-      Prepare(b, kStep2, kStep2.words);
+      Passes b;
+      UpdateEngine& engine = b.engine;
+      b.Prepare();
       if (call == Call::Read) engine.WriteRegion();
       const int asksBefore = b.events.asks;
       FailAttempts(b.board, call, c.failuresPerBlock);
-      Prepare(b, kStep2, kStep2.words);
+      b.Prepare();
       call == Call::Write ? engine.WriteRegion() : engine.VerifyRegion();
       EXPECT_EQ(engine.OpResult, c.result);
       const int blocks = c.result == op::kSuccess ? 4 : c.failedBlock + 1;
@@ -66,8 +76,8 @@ TEST(RegionPasses, EndAtTheFiftiethFailedAttemptWhereverItFalls) {
           std::min(50, std::accumulate(c.failuresPerBlock.begin(), c.failuresPerBlock.end(), 0));
       EXPECT_EQ(b.events.asks - asksBefore, blocks + (call == Call::Write ? failures : 0));
       if (c.result != op::kSuccess) {
-        EXPECT_EQ(b.session.Link.FlashAddress, kStep2.address + 1024 * c.failedBlock);
-        EXPECT_EQ(b.session.Link.BufferOffset, kStep2.ImageOffset() + 2048 * c.failedBlock);
+        EXPECT_EQ(b.link.FlashAddress, 4096 + 1024 * c.failedBlock);
+        EXPECT_EQ(b.link.BufferOffset, 8200 + 2048 * c.failedBlock);
       }
     }
   }
@@ -88,31 +98,28 @@ TEST(RegionPasses, VerifyReadsOnlyTheDifferingBlockAgain) {
       {true, {10, 0, 0, 0}, op::kFailure, 39},
       {false, {49, 0, 0, 0}, op::kFailure, 0},
   };
-  const std::size_t kBadByte = 2 * kStep2.address + 2048 * 3 + 77;  // in the last block
+  const std::size_t kBadByte = 2 * 4096 + 2048 * 3 + 77;  // in the last block
   for (const auto& c : cases) {
-    Board b;
-    ASSERT_TRUE(b.Found());
-    BoardSession& s = b.session;
-    Prepare(b, kStep2, kStep2.words);
-    s.Engine.WriteRegion();
+    Passes b;
+    b.Prepare();
+    b.engine.WriteRegion();
     const std::size_t before = b.board.Commands().size();
     b.board.CorruptReadBack(kBadByte, c.persistent);
     FailAttempts(b.board, Call::Read, c.readFailures);
-    Prepare(b, kStep2, kStep2.words);
-    const std::size_t regionEnd = kStep2.ImageOffset() + 4 * kStep2.words;
-    s.Image.ImageBuffer[regionEnd] ^= 0x01;
-    s.Engine.VerifyRegion();
-    EXPECT_EQ(s.Engine.OpResult, c.result);
+    b.Prepare();
+    b.image.ImageBuffer[8200 + 8192] ^= 0x01;  // just past the region
+    b.engine.VerifyRegion();
+    EXPECT_EQ(b.engine.OpResult, c.result);
     std::vector<std::int32_t> expected;
     for (std::size_t block = 0; block < 4; ++block) {
       const int failures = block < c.readFailures.size() ? c.readFailures[block] : 0;
-      expected.insert(expected.end(), 1 + failures, kStep2.address + 1024 * block);
+      expected.insert(expected.end(), 1 + failures, 4096 + 1024 * block);
     }
-    expected.insert(expected.end(), c.rereads, kStep2.address + 1024 * 3);
+    expected.insert(expected.end(), c.rereads, 4096 + 1024 * 3);
     EXPECT_EQ(Sent(b.board, "RF", before), expected);
     if (c.result == op::kSuccess) {
-      EXPECT_EQ(s.Link.FlashAddress, kStep2.address);
-      EXPECT_TRUE(std::equal(s.Image.ImageBuffer.begin(), s.Image.ImageBuffer.begin() + 16392,
+      EXPECT_EQ(b.link.FlashAddress, 4096);
+      EXPECT_TRUE(std::equal(b.image.ImageBuffer.begin(), b.image.ImageBuffer.begin() + 16392,
                              TestImage().begin()));
     }
   }
