@@ -1,13 +1,17 @@
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
-#include "cli/embedded_firmware.h"
-#include "cli/exit_status.h"
-#include "cli/interrupt.h"
-#include "cli/terminal.h"
+#include "board/demo_rack.h"
+#include "cli/output/status.h"
+#include "cli/platform/embedded_firmware.h"
+#include "cli/platform/interrupt.h"
+#include "cli/platform/terminal.h"
+#include "cli/program.h"
 #include "link/system_driver.h"
 
 #ifdef _WIN32
@@ -21,12 +25,20 @@ namespace {
 int Main(const std::vector<std::string>& args) {
   qvx::cli::InstallInterruptHandlers();
   qvx::SystemDriver driver;
+  const auto screen = qvx::cli::ErrorScreen();
+  const auto demo = [](std::size_t boards, bool station) -> std::unique_ptr<qvx::D2xx> {
+    return std::make_unique<qvx::board::DemoRack>(
+        boards, station, station ? std::filesystem::path() : qvx::board::DemoFolder());
+  };
   const qvx::cli::Environment environment{
-      driver,    qvx::cli::LoadEmbeddedFirmware,    std::cout,
-      std::cerr, qvx::cli::ErrorStreamIsTerminal(), qvx::cli::InterruptFlag()};
+      driver,    demo,         qvx::cli::LoadEmbeddedFirmware, std::cout,
+      std::cerr, screen.get(), qvx::cli::InterruptFlag()};
   const int status = qvx::cli::Run(args, environment);
   // Without a driver library every open finds nothing: say so, and what to install.
-  if (status == qvx::cli::kNoBoard && driver.Provider() == nullptr) {
+  const bool demoed =
+      std::ranges::any_of(args, [](const std::string& arg) { return arg.starts_with("--demo"); });
+  if (status == qvx::cli::Code(qvx::cli::Status::NoBoard) && driver.Provider() == nullptr &&
+      !demoed) {
     std::cerr << "quorvex: no driver library could be loaded; " << qvx::SystemDriver::kInstallAdvice
               << "\n";
   }
@@ -45,6 +57,8 @@ int wmain(int argc, wchar_t** argv) {
     WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, arg.data(), size, nullptr, nullptr);
     args.push_back(arg);
   }
+  // Windows' own way to ask a program for help.
+  if (args.size() == 1 && args[0] == "/?") args[0] = "--help";
   // What the program writes is UTF-8 too.
   const UINT codePage = GetConsoleOutputCP();
   SetConsoleOutputCP(CP_UTF8);

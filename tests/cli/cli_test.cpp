@@ -15,19 +15,35 @@
 #include <tuple>
 
 #include "board/board_rack.h"
-#include "cli/board_run.h"
-#include "cli/cli.h"
-#include "cli/embedded_firmware.h"
-#include "cli/interrupt.h"
-#include "cli/printable.h"
+#include "cli/boards/board_run.h"
+#include "cli/output/printable.h"
+#include "cli/platform/embedded_firmware.h"
+#include "cli/platform/interrupt.h"
+#include "cli/program.h"
 #include "image/firmware_image.h"
+#include "support/fixtures.h"
 
 namespace qvx::cli {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A JSON document or record line for the check against the schemas, on one line of its own.
+void Keep([[maybe_unused]] const char* kind, [[maybe_unused]] const std::string& json) {
+#ifdef QVX_MADE
+  std::ofstream(std::string(QVX_MADE) + "/" + kind + ".jsonl", std::ios::app)
+      << nlohmann::json::parse(json).dump() + "\n";
+#endif
+}
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
+using test::Holds;
+using test::RegionsFor;
+
+// The plain image the program carries.
+Bytes EmbeddedImage() {
+  return LoadImage(LoadEmbeddedFirmware).image.value().plain;
+}
 
 // Flash bytes no stage writes: addresses 3,072 to 4,095.
 constexpr std::size_t kHoleStart = 2 * 3072;
@@ -38,7 +54,6 @@ class Cli : public ::testing::Test {
   Cli() {
     InterruptFlag() = false;
     fs::create_directories(dir_);
-    for (std::size_t i = 0; i < rack_.Size(); ++i) rack_.Board(i).SetWrittenFirmware(0x16);
   }
   ~Cli() override { fs::remove_all(dir_); }
 
@@ -49,7 +64,13 @@ class Cli : public ::testing::Test {
   int Run(std::vector<std::string> args) {
     out_.str("");
     err_.str("");
-    return cli::Run(args, {rack_, LoadEmbeddedFirmware, out_, err_, terminal_, InterruptFlag()});
+    const auto demo = [](std::size_t boards, bool) -> std::unique_ptr<D2xx> {
+      return std::make_unique<board::BoardRack>(boards);
+    };
+    const int status =
+        cli::Run(args, {rack_, demo, LoadEmbeddedFirmware, out_, err_, screen_, InterruptFlag()});
+    if (std::ranges::find(args, "--json") != args.end()) Keep("documents", out_.str());
+    return status;
   }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
   std::string File(const std::string& name, const Bytes& bytes) const {
@@ -59,7 +80,7 @@ class Cli : public ::testing::Test {
   }
 
   board::BoardRack rack_{4};
-  bool terminal_ = false;
+  Screen* screen_ = nullptr;
   std::ostringstream out_;
   std::ostringstream err_;
   fs::path dir_ = fs::temp_directory_path() / ("qvx-cli-" + std::to_string(std::random_device{}()));
@@ -85,14 +106,17 @@ TEST_F(Cli, EachCommandOnOneBoard) {
            {{"dump", dump, "--force", "--json"}, 0, "\"port\": \"1-1.1\",\n  \"file\": \""},
            {{"info", "--image", dump}, 0, "Firmware: v1.6  -  Upgrading to: v1.6\n"},
            {{"info", "--image", File("c.bin", *LoadEmbeddedFirmware("JPG", 100))}, 0, "to: v1.6\n"},
+           {{"info", "--json"}, 0, "\"firmwareText\": \"Firmware: v1.6  -  Upgrading to: v1.6\""},
+           {{"list", "--brief", "--json"},
+            0,
+            "\"serial\": \"QVX00001\",\n      \"port\": \"1-1.1\""},
+           {{"report", "--json", Path("none.jsonl")}, 2, "none.jsonl: no such file"},
            {{"info", "--serial", "QVX00009"}, 3, "no board with serial number QVX00009"},
            {{"dump", Path("x.bin"), "--port", "1-1.9"}, 3, "no board at port 1-1.9"},
-           {{"flash", "--all", "--serial", "QVX00001"}, 2, "excludes"},
-           {{"--help"}, 0, "  4    all else succeeded, but standard output"},
-           {{"--version"}, 0, "quorvex " QVX_VERSION "\n"},
        }) {
     EXPECT_EQ(Run(args), status) << args[0] << err_.str();
-    EXPECT_NE((out_.str() + err_.str()).find(shown), std::string::npos) << out_.str() << err_.str();
+    EXPECT_NE((out_.str() + err_.str()).find(shown), std::string::npos)
+        << testing::PrintToString(args) << out_.str() << err_.str();
   }
   EXPECT_EQ(Run({"list"}), 0);
   EXPECT_EQ(err_.str(), "");  // nothing to say of a board that answered
@@ -108,28 +132,80 @@ TEST_F(Cli, EachCommandOnOneBoard) {
   rack_.Board(0).FailCall(board::Call::SetTimeouts, 1, ft::IO_ERROR);
   EXPECT_EQ(Run({"info"}), 3);
   EXPECT_NE(err_.str().find("set up (FT_SetTimeouts returned FT_IO_ERROR)"), std::string::npos);
+  // A driver call of "SI" that fails is the link's fault, not the operator's.
+  rack_.Board(0).FailCall(board::Call::Read, 1, ft::IO_ERROR);
+  EXPECT_EQ(Run({"flash"}), 3);
+  EXPECT_NE(out_.str().find("link failure: did not answer \"SI\": FT_Read returned FT_IO_ERROR"),
+            std::string::npos);
   rack_.Board(0).SetAttached(false);
   EXPECT_EQ(Run({"flash"}), 3);
   EXPECT_EQ(err_.str(), "quorvex: no Quorvex board found\n");
 }
 
+// Every usage error is one line in the program's own words, naming the argument and what it
+// takes, and where to read more; no board is touched.
+TEST_F(Cli, UsageErrorsSayWhatIsWrongInOneLine) {
+  const std::string flash = "; see 'quorvex flash --help'";
+  const std::string expect = "--expect: '%' is not a whole number from 1 to 1000" + flash;
+  const auto with = [](std::string text, const std::string& value) {
+    return text.replace(text.find('%'), 1, value);
+  };
+  using Case = std::pair<std::vector<std::string>, std::string>;
+  for (const auto& [args, line] : std::vector<Case>{
+           {{"flsh"}, "unknown command 'flsh' (did you mean 'flash'?); see 'quorvex --help'"},
+           {{"--", "flsh"}, "unknown command 'flsh' (did you mean 'flash'?); see 'quorvex --help'"},
+           {{"flash", "--all", "--expect", "x"}, with(expect, "x")},
+           {{"flash", "--all", "--expect", "0x10"}, with(expect, "0x10")},
+           {{"flash", "--all", "--expect", "99999999999999999999"},
+            with(expect, "99999999999999999999")},
+           {{"watch", "--count", "0"},
+            "--count: '0' is not a whole number from 1 to 1000000; see 'quorvex watch --help'"},
+           {{"info", "--wait=1e3"},
+            "--wait: '1e3' is not a number of seconds from 0 to 86400; see 'quorvex info --help'"},
+           {{"flash", "--serial"}, "--serial needs a value" + flash},
+           {{"flash", "--all", "--serials", "QVX00001,,QVX00002"},
+            "--serials: an empty serial number" + flash},
+           {{"flash", "--all", "--serials", "QVX00001, QVX00001"},
+            "--serials: QVX00001 is named twice" + flash},
+           {{"flash", "--all", "--expect", "19", "--serial", "QVX00001"},
+            "--serial and --all cannot be given together" + flash},
+           {{"report", "-x.jsonl"},
+            "unknown option -x.jsonl (a file whose name starts with '-' is written ./-x.jsonl); "
+            "see 'quorvex report --help'"},
+       }) {
+    EXPECT_EQ(Run(args), 2);
+    EXPECT_EQ(err_.str(), "quorvex: " + line + "\n");
+  }
+  EXPECT_EQ(rack_.Board(0).Opens(), 0);
+  Attach(2);
+  EXPECT_EQ(Run({"flash", "--all", "--serials", " QVX00001, QVX00002"}), 0) << err_.str();
+  for (const char* version : {"-V", "--version"}) {
+    EXPECT_EQ(Run({version}), 0);
+    EXPECT_EQ(out_.str(), "quorvex " QVX_VERSION "\n");
+  }
+}
+
 // A board whose outcome no path set is a failure, never a success.
-TEST(BoardReport, WithoutAnOutcomeIsAFailure) {
-  const BoardReport unset;
-  EXPECT_EQ(std::make_pair(ResultText(unset), ExitStatus(unset)),
+TEST(BoardResult, WithoutAnOutcomeIsAFailure) {
+  const BoardResult unset;
+  EXPECT_EQ(std::make_pair(unset.result, Code(unset.status)),
             std::make_pair(std::string("no outcome"), 1));
 }
 
 TEST_F(Cli, FourBoardsOneWithAPersistentFault) {
   rack_.Board(2).CorruptReadBack(2 * 0x2400 + 6, /*persistent=*/true);
   rack_.Board(3).SetWrittenFirmware(0x15);  // what the board says, not what the image claims
-  terminal_ = true;
+  EscapeScreen screen([] { return 100; });
+  screen_ = &screen;
   ASSERT_EQ(Run({"flash", "--all", "--json", "--log", Path("log")}), 1);
-  // The last frame, drawn over the one before; frames in the middle say what time is left.
-  EXPECT_NE(
-      err_.str().rfind("\x1b[4FQVX00001 at 1-1.1  ok            [########################] 100%   "
-                       "124/124 KiB\x1b[K\nQVX00002 at 1-1.2  ok"),
-      std::string::npos);
+  // The last frame, drawn below the error line said over the one before; frames in the middle
+  // say what time is left.
+  EXPECT_TRUE(err_.str().ends_with(
+      "\x1b[4F\x1b[Jquorvex: QVX00003 at 1-1.3: failed: Step 1 - Device verify error!  Data is "
+      "corrupted!  Re-try update!\n\rQVX00001 at 1-1.1  ok\x1b[K\nQVX00002 at 1-1.2  ok\x1b[K\n"
+      "QVX00003 at 1-1.3  failed at Step 1\x1b[K\nQVX00004 at 1-1.4  ok, but the board reports 1.5 "
+      "after the update; the image is 1.6\x1b[K\n\x1b[J"))
+      << err_.str().substr(err_.str().size() - 300);
   EXPECT_NE(err_.str().find(" left\x1b[K\n"), std::string::npos);
   const auto json = nlohmann::json::parse(out_.str());
   EXPECT_EQ(json["status"], 1);
@@ -142,13 +218,15 @@ TEST_F(Cli, FourBoardsOneWithAPersistentFault) {
     EXPECT_EQ(board["result"], i == 2 ? "failed" : "ok");
     EXPECT_EQ(board["message"],
               i == 2 ? "Step 1 - Device verify error!  Data is corrupted!  Re-try update!" : "");
-    EXPECT_EQ(board["firmwareAfter"], (std::vector<std::string>{"1.6", "1.6", "", "1.5"}[i]));
+    EXPECT_EQ(board["firmwareAfter"], (std::vector<nlohmann::json>{"1.6", "1.6", {}, "1.5"}[i]));
+    EXPECT_EQ(board.value("note", ""),
+              i == 3 ? "the board reports 1.5 after the update; the image is 1.6" : "");
     EXPECT_TRUE(board["seconds"].is_number());
   }
   std::stringstream log;
   log << std::ifstream(Path("log")).rdbuf();
-  for (const char* line : {" QVX00003 Step 1 at 0x2000: attempt 50 of 50 failed\n",
-                           " QVX00001 EX 0x042C\n", " QVX00004 purge\n"}) {
+  for (const char* line : {" QVX00003 at 1-1.3 Step 1 at 0x2000: attempt 50 of 50 failed\n",
+                           " QVX00001 at 1-1.1 EX 0x042C\n", " QVX00004 at 1-1.4 purge\n"}) {
     EXPECT_NE(log.str().find(line), std::string::npos) << line;
   }
 }
@@ -186,47 +264,6 @@ TEST_F(Cli, BadImageFilesTouchNoBoard) {
   EXPECT_EQ(rack_.Board(0).Opens(), 0);
 }
 
-// Record files from two stations; what is not a record, or not an update, counts for nothing.
-TEST_F(Cli, ReportGivesTheYieldOfEachImage) {
-  const auto record = [](char sha, const char* command, const char* result, const char* more) {
-    return R"({"schema":1,"command":")" + std::string(command) +
-           R"(","image":{"source":"embedded","sha256":")" + std::string(64, sha) +
-           R"(","version":"1.)" + sha + R"("},"result":")" + result + "\"" + more + "}\n";
-  };
-  std::ofstream(Path("a")) << record('a', "flash", "ok", R"(,"seconds":12)")
-                           << record('a', "flash", "failed", R"(,"step":1,"seconds":3)") << "{\n"
-                           << record('b', "verify", "up to date", R"(,"seconds":2)") << "[1]\n"
-                           << record('a', "info", "ok", R"(,"seconds":1)") << "\n{\"schema\":2}\n"
-                           << record('a', "flash", "ok", R"(,"seconds":13)")
-                           << R"({"schema":1,"command":"flash","result":"ok"})"
-                              "\n";
-  std::ofstream(Path("b")) << record('a', "watch", "not in update mode", R"(,"step":0)")
-                           << record('b', "flash", "ok", R"(,"seconds":5)")
-                           << record('b', "flash", "unplugged", "")
-                           << record('c', "flash", "ok", R"(,"seconds":"x")")
-                           << record('a', "flash", "ok", R"(,"seconds":20)") << "{\"schema\":1,";
-  EXPECT_EQ(Run({"report", Path("a"), Path("missing"), Path("b")}), 2);
-  EXPECT_EQ(out_.str(),
-            "IMAGE 1.a  sha256 aaaaaaaa...aaaa  source embedded\n  boards                5\n"
-            "  passed                3  (60.0 %)\n  failed                2\n"
-            "    Step 1              1\n    not in update mode  1\n  median                13.0 s\n"
-            "\nIMAGE 1.b  sha256 bbbbbbbb...bbbb  source embedded\n  boards       3\n"
-            "  passed       2  (66.6 %)\n  failed       1\n    unplugged  1\n  median       3.5 s\n"
-            "\nIMAGE 1.c  sha256 cccccccc...cccc  source embedded\n  boards  1\n"
-            "  passed  1  (100.0 %)\n  failed  0\n  median  -\n");
-  const std::string a = "quorvex: " + Path("a");
-  EXPECT_EQ(err_.str(),
-            a + ":3: not a record (not valid JSON)\n" + a + ":5: not a record (not an object)\n" +
-                a + ":8: not a record (schema is not 1)\n" + a +
-                ": 4 lines that are not records in all\nquorvex: " + Path("missing") +
-                ": no such file\nquorvex: " + Path("b") + ":6: not a record (cut short)\n");
-  EXPECT_EQ(Run({"report", "--json", Path("a")}), 0);
-  const auto json = nlohmann::json::parse(out_.str());
-  EXPECT_EQ(std::make_tuple(json["lines"], json["badLines"], json["images"][0]["failed"],
-                            json["images"][1]["medianSeconds"]),
-            std::make_tuple(9, 4, nlohmann::json{{"Step 1", 1}}, 2.0));
-}
-
 TEST_F(Cli, SeveralBoardsAndNoSelectionTouchNone) {
   Attach(2);
   EXPECT_EQ(Run({"flash"}), 2);
@@ -242,8 +279,8 @@ TEST_F(Cli, ListShowsWhatKeepsABoardClosed) {
   ASSERT_EQ(rack_.FT_OpenEx("QVX00002", ft::OPEN_BY_SERIAL_NUMBER, &elsewhere), ft::OK);
   EXPECT_EQ(Run({"list", "--json"}), 0);
   EXPECT_EQ(nlohmann::json::parse(out_.str()), nlohmann::json::parse(R"({
-      "schema": 1, "program": "quorvex )" QVX_VERSION R"(", "command": "list", "status": 0,
-      "imageSha256": "80092c66e569399a1afe0d2a03c5c3fa8d47546347da2d0c9c88145be413ccb9",
+      "schema": 2, "program": "quorvex )" QVX_VERSION R"(", "command": "list", "status": 0,
+      "imageSha256": "e922d048304ad276c4ce2acfe83f37141e901f44afa65b9933587a2cade47d1d",
       "boards": [{"serial": "QVX00001", "port": "1-1.1", "description": "Quorvex",
                   "hardware": "2.1", "firmware": "1.1", "updateMode": true}],
       "unopened": [{"serial": "QVX00002", "port": "1-1.2", "description": "Quorvex", "reason":
@@ -259,9 +296,10 @@ TEST(Printable, EscapesEveryByteThatIsNotPrintableUtf8) {
   for (const auto& [raw, shown] : std::vector<std::pair<std::string, std::string>>{
            {"Q\\\xC3\xA9\xC4\x80\xE2\x9C\x93\xF0\x9F\x98\x80",
             "Q\\x5C\xC3\xA9\xC4\x80\xE2\x9C\x93\xF0\x9F\x98\x80"},
-           // controls, a stray byte, an overlong form, a code point too high, a sequence cut short
-           {"\x1B\xC2\x9B\xFF\xE0\x80\x80\xF4\x90\x80\x80\xE2\x9C",
-            "\\x1B\\xC2\\x9B\\xFF\\xE0\\x80\\x80\\xF4\\x90\\x80\\x80\\xE2\\x9C"}}) {
+           // controls, DEL, a bad third byte, a stray byte, an overlong form, a code point too
+           // high, a sequence cut short
+           {"\x1B\x7F\xC2\x9B\xE2\x9C\x41\xFF\xE0\x80\x80\xF4\x90\x80\x80\xE2\x9C",
+            "\\x1B\\x7F\\xC2\\x9B\\xE2\\x9CA\\xFF\\xE0\\x80\\x80\\xF4\\x90\\x80\\x80\\xE2\\x9C"}}) {
     EXPECT_EQ(Printable(raw), shown);
   }
 }
@@ -299,6 +337,38 @@ std::vector<nlohmann::json> RecordsIn(const std::string& path) {
   return lines;
 }
 
+// A driver that cannot list opens the board by its description, and the record then has no
+// serial number: never the description, which would make every such board one.
+TEST_F(Cli, ABoardOpenedByDescriptionHasNoSerialNumber) {
+  struct Unlisted : board::BoardRack {
+    using BoardRack::BoardRack;
+    FT_STATUS FT_CreateDeviceInfoList(DWORD* /*count*/) override { return ft::IO_ERROR; }
+  } unlisted(1);
+  const std::atomic<bool> never{false};
+  const std::vector<std::string> args{"flash", "--record", Path("records")};
+  EXPECT_EQ(cli::Run(args, {unlisted, {}, LoadEmbeddedFirmware, out_, err_, nullptr, never}), 0);
+  EXPECT_EQ(RecordsIn(Path("records")).at(0)["serial"], "");
+}
+
+// A demonstration touches no board of the driver's, and says so in every result line, document
+// and record, so that none of its boards is ever counted as a real one.
+TEST_F(Cli, ADemonstrationSaysSoEverywhere) {
+  const std::string records = Path("records");
+  EXPECT_EQ(Run({"--demo", "2", "flash", "--all", "--record", records}), 0);
+  EXPECT_NE(out_.str().find("QVX00002  1-1.2  1.1 -> 1.6  "), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("  ok (demo)\n"), std::string::npos) << out_.str();
+  EXPECT_TRUE(err_.str().starts_with("quorvex: a demonstration on 2 virtual boards")) << err_.str();
+  const auto lines = RecordsIn(records);
+  ASSERT_EQ(lines.size(), 2U);
+  for (const auto& line : lines) EXPECT_EQ(line.value("demo", false), true) << line;
+  EXPECT_EQ(Run({"--demo", "verify", "--serial", "QVX00004", "--json"}), 1) << err_.str();
+  EXPECT_EQ(nlohmann::json::parse(out_.str())["demo"], true);
+  EXPECT_EQ(Run({"flash", "--serial", "QVX00001", "--json", "--record", records}), 0);
+  EXPECT_FALSE(nlohmann::json::parse(out_.str()).contains("demo"));
+  EXPECT_FALSE(RecordsIn(records).back().contains("demo"));
+  for (std::size_t i = 1; i < rack_.Size(); ++i) EXPECT_TRUE(rack_.Board(i).Commands().empty());
+}
+
 // Boards come and go while the station runs: each is flashed once per plug-in, a board pulled
 // out mid-update and one not in update mode are failures, and every outcome is a record.
 TEST_F(Cli, WatchFlashesEachBoardOncePerPlugIn) {
@@ -333,12 +403,15 @@ TEST_F(Cli, WatchFlashesEachBoardOncePerPlugIn) {
   hands.join();
   std::multiset<std::string> results;
   for (const auto& line : RecordsIn(records)) {
-    EXPECT_EQ(line["schema"], 1);
+    Keep("records", line.dump());
+    EXPECT_EQ(line["schema"], 2);
     EXPECT_EQ(line["command"], "watch");
     EXPECT_EQ(line["image"]["version"], "1.6");
-    results.insert(line["serial"].get<std::string>() + " " + line["port"].get<std::string>() + " " +
-                   line["result"].get<std::string>() + " " + line.value("firmwareAfter", "") + " " +
-                   std::to_string(line.value("step", 0)));
+    results.insert(
+        line["serial"].get<std::string>() + " " + line["port"].get<std::string>() + " " +
+        line["result"].get<std::string>() + " " +
+        (line["firmwareAfter"].is_string() ? line["firmwareAfter"].get<std::string>() : "") + " " +
+        std::to_string(line.value("step", 0)));
   }
   EXPECT_EQ(results, (std::multiset<std::string>{
                          "QVX00001 1-1.1 ok 1.6 0", "QVX00001 1-1.1 ok 1.6 0",
@@ -357,29 +430,34 @@ TEST_F(Cli, WaitEndsAtArrivalAtItsLimitOrAtAnInterrupt) {
   std::thread later([this] {
     std::this_thread::sleep_for(300ms);
     rack_.Plug("QVX00002", "1-1.2");
+    std::this_thread::sleep_for(300ms);
+    rack_.Plug("QVX00009", "1-1.9");
   });
   EXPECT_EQ(Run({"info", "--serial", "QVX00002", "--wait=10"}), 0) << err_.str();
+  EXPECT_EQ(Run({"info", "--port", "1-1.9", "--wait=10"}), 0) << err_.str();
   later.join();
-  EXPECT_EQ(Run({"dump", Path("x"), "--port", "1-1.9", "--wait", "0.3"}), 3);
-  EXPECT_EQ(err_.str(), "quorvex: no board at port 1-1.9\n");
+  EXPECT_EQ(Run({"dump", Path("x"), "--port", "1-1.8", "--wait", "0.3"}), 3);
+  EXPECT_EQ(err_.str(), "quorvex: no board at port 1-1.8\n");
   std::thread interrupt([] {
     std::this_thread::sleep_for(300ms);
     InterruptFlag() = true;
   });
-  EXPECT_EQ(Run({"flash", "--all", "--expect", "2", "--wait"}), 130);
+  EXPECT_EQ(Run({"flash", "--all", "--expect", "4", "--wait"}), 130);
   interrupt.join();
   EXPECT_EQ(Run({"watch"}), 130);
   EXPECT_EQ(Run({"flash", "--all"}), 130);  // interrupted before the board was opened
 }
 
-// Serial numbers that cannot name one board, an expectation short of boards, a board that holds
-// the image already and firmware newer than the image.
+// Serial numbers that cannot name one board, and an expectation short of boards.
 TEST_F(Cli, BoardsByPortAndWhatAStationExpects) {
   Attach(3);
   rack_.Board(1).SetSerialNumber("QVX00001");
   rack_.Board(2).SetSerialNumber("");
-  // The firmware the blank board reports first (0: as it is), the arguments, the status, what
-  // is shown and how many blocks are written to the blank board.
+  // Where a board's flash carries its firmware's version.
+  constexpr std::size_t kVersionByte =
+      board::BoardProtocol::kFirmwareMarkByte + board::BoardProtocol::kFirmwareMark.size();
+  // The firmware version the third board's flash carries first (0: as it is), the arguments, the
+  // status, what is shown and how many blocks are written to that board.
   using Step = std::tuple<std::uint8_t, std::vector<std::string>, int, std::string, long>;
   for (const auto& [firmware, args, status, shown, written] : std::vector<Step>{
            {0,
@@ -389,20 +467,13 @@ TEST_F(Cli, BoardsByPortAndWhatAStationExpects) {
             "  QVX00001 at 1-1.1\n  QVX00001 at 1-1.2\n",
             0},
            {0, {"flash", "--port", "1-1.3"}, 0, "\n        1-1.3  1.1 -> 1.6", 31},
-           {0, {"flash", "--port", "1-1.3", "--if-needed"}, 0, "up to date", 0},
            {0,
             {"flash", "--all", "--expect", "4", "--serials", "QVX00001,QVX00007"},
             1,
             "quorvex: 4 boards expected, 3 found\nquorvex: board QVX00007 is missing\n",
             29},
-           {0x17,
-            {"flash", "--port", "1-1.3"},
-            1,
-            "refused: The image is older than the board's",
-            0},
-           {0x17, {"flash", "--port", "1-1.3", "--allow-older"}, 0, "1.7 -> 1.6", 29},
        }) {
-    if (firmware != 0) rack_.Board(2).SetVersions(0x21, firmware);
+    if (firmware != 0) rack_.Board(2).Flash()[kVersionByte] = firmware;
     const std::size_t before = rack_.Board(2).Commands().size();
     EXPECT_EQ(Run(args), status) << err_.str();
     EXPECT_NE((out_.str() + err_.str()).find(shown), std::string::npos) << out_.str() << err_.str();
@@ -410,8 +481,101 @@ TEST_F(Cli, BoardsByPortAndWhatAStationExpects) {
                                  &board::Command::mnemonic),
               written);
   }
+  // A board not in update mode is never passed over, and gives a station the same status.
   rack_.Board(0).SetVersions(0, 0);
-  EXPECT_EQ(Run({"flash", "--all"}), 3);  // a board not in update mode is never passed over
+  EXPECT_EQ(Run({"flash", "--all"}), 3);
+  EXPECT_EQ(Run({"watch", "--count", "3"}), 3);
+}
+
+// Every command and option that reports a success, judged by what the board's flash holds and
+// what it answered; one board, each case starting from the flash and firmware it gives.
+TEST_F(Cli, EverySuccessIsTheBoardsOwnWord) {
+  Attach(1);
+  board::VirtualBoard& board = rack_.Board(0);
+  const Bytes image = EmbeddedImage();
+  Bytes other = image;  // the same version, other bytes
+  other[8 + 2 * 9000] ^= 0xFF;
+  const std::string otherFile = File("other.bin", other);
+  const Bytes erased(board::VirtualBoard::kFlashBytes, 0xFF);
+  const Bytes holding = test::FlashAfterUpdate(image, 0x12);
+  struct Case {
+    std::uint8_t firmware;
+    std::optional<Bytes> flash;  // nothing: as the case before left it
+    std::function<void()> arm;
+    std::string args;  // split at blanks
+    int status;
+    std::string shown;
+    const Bytes* holds;  // the image the board must hold after; nothing: the flash as it was
+  };
+  const auto silentAfter = [&board] { board.SwallowReply("SI", 3); };  // Open, Identify, after
+  const auto reports15 = [&board] { board.SetWrittenFirmware(0x15); };
+  const char* const k15 = "ok, but the board reports 1.5 after the update; the image is 1.6";
+  const Case cases[] = {
+      {0x11, erased, {}, "flash", 0, "1.1 -> 1.6", &image},
+      {0x16, {}, {}, "verify", 0, "up to date", &image},
+      {0x12, erased, {}, "flash --if-needed", 0, "1.2 -> 1.6", &image},
+      {0x16, holding, {}, "flash --if-needed", 0, "up to date", nullptr},
+      {0x16, holding, {}, "flash --if-needed --image " + otherFile, 0, "1.6 -> 1.6", &other},
+      {0x17, erased, {}, "flash", 1, "refused: The image is older", nullptr},
+      {0x17, erased, {}, "flash --allow-older", 0, "1.7 -> 1.6", &image},
+      {0x12,
+       erased,
+       {},
+       "watch --count 1 --hardware 2.0",
+       1,
+       "wrong hardware: hardware 2.1, but this update is for hardware 2.0",
+       nullptr},
+      {0x12,
+       erased,
+       {},
+       "flash --image-sha256 " + std::string(64, '0'),
+       2,
+       "the image's SHA-256 is e922d048",
+       nullptr},
+      {0x12,
+       erased,
+       {},
+       "watch --image-sha256 " + std::string(64, '0'),
+       2,
+       "the image's SHA-256 is e922d048",
+       nullptr},
+      {0x12, erased, {}, "watch --count 1", 0, "1.2 -> 1.6", &image},
+      {0x12, erased, {}, "watch --count 1 --if-needed", 0, "1.2 -> 1.6", &image},
+      {0x12, erased, silentAfter, "flash", 0, "ok, but no answer after the update", &image},
+      {0x12, erased, silentAfter, "flash --require-version", 1,
+       "failed: no answer after the update", &image},
+      {0x12, erased, reports15, "flash", 0, k15, &image},
+      {0x12, erased, reports15, "watch --count 1 --require-version --json", 1,
+       "failed: the board reports 1.5", &image},
+  };
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::vector<std::string> args;
+    std::istringstream words(c.args);
+    for (std::string word; words >> word;) args.push_back(word);
+    board.SetVersions(0x21, c.firmware);
+    board.SetWrittenFirmware(std::nullopt);  // the flash tells
+    if (c.flash) board.Flash() = *c.flash;
+    if (c.arm) c.arm();
+    const Bytes before = board.Flash();
+    EXPECT_EQ(Run(args), c.status) << err_.str();
+    EXPECT_NE((out_.str() + err_.str()).find(c.shown), std::string::npos) << out_.str();
+    if (c.holds != nullptr) {
+      EXPECT_TRUE(Holds(board.Flash(), *c.holds, RegionsFor(c.firmware)));
+    } else {
+      EXPECT_EQ(board.Flash(), before);
+    }
+  }
+  // The version after is the board's answer, or nothing: never the one from before.
+  board.SetVersions(0x21, 0x12);
+  board.Flash() = erased;
+  board.SetWrittenFirmware(std::nullopt);
+  board.SwallowReply("SI", 3);
+  ASSERT_EQ(Run({"flash", "--json"}), 0);
+  const auto json = nlohmann::json::parse(out_.str())["boards"][0];
+  EXPECT_EQ(std::make_tuple(json["hardware"], json["firmwareBefore"], json["firmwareAfter"]),
+            std::make_tuple("2.1", "1.2", nlohmann::json()));
 }
 
 }  // namespace

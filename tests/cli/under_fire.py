@@ -3,10 +3,17 @@
 # a reader that went away, full or closed output, a log at the size limit, a FIFO, a device node,
 # links, bytes that are not UTF-8. Each case checks the status, the line on standard error, the
 # files left, and that every link was closed (the drop-in writes a board's flash out at each close).
-#   under_fire.py QUORVEX DROPIN_FOLDER
+# Every JSON document and record it sees is kept in MADE for the check against the schemas.
+#   under_fire.py QUORVEX DROPIN_FOLDER MADE
 import json, os, resource, signal, stat, subprocess, sys, tempfile, time
 
-QUORVEX, DROPIN = sys.argv[1:3]
+QUORVEX, DROPIN, MADE = sys.argv[1:4]
+
+
+def kept(kind, text):  # the parsed document or record
+    with open(os.path.join(MADE, kind + ".jsonl"), "a") as made:
+        made.write(json.dumps(json.loads(text)) + "\n")
+    return json.loads(text)
 
 
 def start(work, *args, boards=1, timing="off", env=(), stdout=subprocess.PIPE, **popen):
@@ -75,7 +82,7 @@ def lost_output(work):
 def odd_bytes(work):
     out = ends(start(work, "flash", "--json", env={"QVX_BOARD_SERIAL": os.fsdecode(b"\xffQ\x1b")}),
                0, "\\xFFQ\\x1B at 0x111: ok", work)
-    board = json.loads(out.decode("utf-8"))["boards"][0]
+    board = kept("documents", out.decode("utf-8"))["boards"][0]
     assert (board["serial"], board["serialHex"], board["result"]) == ("\ufffdQ\x1b", "ff511b", "ok")
 
 
@@ -105,7 +112,7 @@ def arguments_and_paths(work):
             (["dump", at("new.bin")], 0, ""),
             (["dump", at("new.bin"), "--log", at("new.bin")], 2, "the log cannot go into")):
         out = ends(start(work, *args, "--json"), status, line, work, boards=int(status == 0))
-        document = json.loads(out.decode())
+        document = kept("documents", out.decode())
         assert document["status"] == status and ("error" in document) == (status != 0), document
     # The 3 GiB image was refused unread (maxrss in KiB, of the largest run so far).
     assert resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss < 1 << 20
@@ -120,14 +127,53 @@ def records_from_several_processes(work):
     record = os.path.join(work, "records")
     runs = [start(work, "flash", "--all", "-q", "--record", record, boards=4) for _ in range(6)]
     assert [run.wait(timeout=60) for run in runs] == [0] * 6
-    lines = [json.loads(line) for line in open(record, "rb").read().split(b"\n")[:-1]]
+    lines = [kept("records", line) for line in open(record, "rb").read().split(b"\n")[:-1]]
     assert sorted((r["serial"], r["result"], r["schema"]) for r in lines) == sorted(
-        ("QVX%05d" % n, "ok", 1) for n in range(1, 5) for _ in range(6)), lines
+        ("QVX%05d" % n, "ok", 2) for n in range(1, 5) for _ in range(6)), lines
+
+
+def a_shift(work):
+    # A station whose boards come and go as the plug file says, whose record file starts with a
+    # line cut short, and whose record becomes impossible to write mid-shift.
+    plugs, record = os.path.join(work, "plugs"), os.path.join(work, "shift.jsonl")
+    plug = lambda *lines: (open(plugs + ".new", "w").write("".join(l + "\n" for l in lines)),
+                           os.replace(plugs + ".new", plugs))
+    records = lambda: [kept("records", line) for line in open(record, "rb").read().split(b"\n")[1:-1]]
+    wait_for = lambda n: next(True for _ in range(400) if len(records()) >= n or time.sleep(0.05))
+    open(record, "w").write('{"schema":2,"id":"cut')
+    plug("QVX00001 1-1.1")
+    hooked = os.path.join(work, "hooked")
+    station = start(work, "watch", "--record", record, "-q", "--lot", "L7", "--on-result",
+                    "cat >> '%s'" % hooked, env={"QVX_BOARD_PLUGS": plugs})
+    wait_for(1)
+    plug("QVX00009 1-1.1")  # another board at the same port between two listings: a new board
+    wait_for(2)
+    assert open(record).read().startswith('{"schema":2,"id":"cut\n{'), "the fragment ended"
+    assert [(r["serial"], r["port"], r["result"], r["lot"]) for r in records()] == [
+        ("QVX00001", "0x111", "ok", "L7"), ("QVX00009", "0x111", "ok", "L7")], records()
+    each = open(record).read().split("\n", 1)[1]  # the hook may still be writing the last
+    hooked_each = lambda: os.path.exists(hooked) and open(hooked).read() == each
+    assert next((True for _ in range(100) if hooked_each() or time.sleep(0.05)), False), each
+    os.rename(record, record + ".kept")
+    os.mkdir(record)  # the record can no longer be written
+    plug("QVX00009 1-1.1", "QVX00002 1-1.2")
+    time.sleep(1.5)
+    plug("QVX00009 1-1.1", "QVX00002 1-1.2", "QVX00003 1-1.3")  # never taken up
+    time.sleep(1)
+    station.send_signal(signal.SIGINT)
+    out, err = station.communicate(timeout=20)
+    assert station.returncode == 4 and b"no more boards are taken up" in err, err
+    assert b"QVX00003" not in out and b"QVX00002" in out, out
+    os.rmdir(record)
+    for name in (record + ".kept", hooked):
+        os.remove(name)
+    ends(start(work, "flash", "--on-result", "exit 3"), 4,
+         "the record could not be written: --on-result exit 3: exited with status 3", work)
 
 
 if __name__ == "__main__":
     with tempfile.TemporaryDirectory() as work:
         for case in (arguments_and_paths, odd_bytes, lost_output, under_signals,
-                     records_from_several_processes):
+                     records_from_several_processes, a_shift):
             case(work)
     print("passed")
