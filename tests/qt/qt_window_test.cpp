@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QLabel>
@@ -7,11 +10,17 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
+#include <array>
 #include <iterator>
 #include <sstream>
+#include <tuple>
+#include <vector>
 
 #include "app/startup.h"
 #include "support/fixtures.h"
+#include "ui/qt/application.h"
+#include "ui/qt/message_box.h"
 #include "ui/qt/qt_options.h"
 #include "ui/qt/qt_window.h"
 #include "ui/qt/resource_loader.h"
@@ -73,6 +82,34 @@ TEST(QtWindow, ALostLinkEndsTheEventLoopWithStatusOne) {
   EXPECT_FALSE(board.IsOpen());
 }
 
+// A box has the form's title and text as plain text, one OK button and is application-modal;
+// a stop box has the stop icon and stays above every other window, as a system-modal box does.
+TEST(QtWindow, BoxesShowTheirIconAndModality) {
+  using Seen = std::tuple<QMessageBox::Icon, bool, QString, QString, Qt::WindowModality,
+                          Qt::TextFormat, QMessageBox::StandardButtons>;
+  std::vector<Seen> seen;
+  QTimer dismiss;
+  QObject::connect(&dismiss, &QTimer::timeout, [&seen] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      seen.emplace_back(box->icon(), box->windowFlags().testFlag(Qt::WindowStaysOnTopHint),
+                        box->windowTitle(), box->text(), box->windowModality(), box->textFormat(),
+                        box->standardButtons());
+      box->close();
+    }
+  });
+  dismiss.start(10);
+  qt::ShowMessageBox({"<b>not found</b>", "USB Error!"});
+  qt::ShowMessageBox({"Step 2", "Quorvex Updater", /*stopIcon=*/true, /*systemModal=*/true});
+  const auto modal = std::make_tuple(Qt::ApplicationModal, Qt::PlainText, QMessageBox::Ok);
+  EXPECT_EQ(
+      seen,
+      (std::vector<Seen>{
+          std::tuple_cat(
+              std::make_tuple(QMessageBox::NoIcon, false, "USB Error!", "<b>not found</b>"), modal),
+          std::tuple_cat(std::make_tuple(QMessageBox::Critical, true, "Quorvex Updater", "Step 2"),
+                         modal)}));
+}
+
 // Qt's options pass through with their values, in both spellings: a flag never takes the next
 // argument along, and no option leaves its value behind as a stray argument.
 TEST(QtOptions, PassThroughWithTheirValues) {
@@ -82,6 +119,30 @@ TEST(QtOptions, PassThroughWithTheirValues) {
       "-qwindowtitle t -session s -display :0 -geometry 1x1 -style fusion -stylesheet s -reverse");
   const std::vector<std::string> arguments(std::istream_iterator<std::string>(line), {});
   EXPECT_EQ(ParseStartup(arguments, LoaderOf(std::nullopt), qt::kQtOptions).message, "");
+}
+
+// A bus the desktop names, or the user's own socket in the runtime folder, is Qt's to use; without
+// either, Qt is given an address that starts nothing.
+TEST(SessionBus, TheDesktopsOwnOrNone) {
+  QTemporaryDir withBus, without;
+  sockaddr_un address{AF_UNIX, {}};
+  const QByteArray path = withBus.filePath("bus").toLocal8Bit();
+  std::copy_n(path.constData(), path.size(), address.sun_path);
+  const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const QByteArray runtimeBefore = qgetenv("XDG_RUNTIME_DIR");
+  for (const auto& [named, runtime, used] : std::vector<std::array<QByteArray, 3>>{
+           {"unix:path=/run/user/1000/bus", "", "unix:path=/run/user/1000/bus"},
+           {"", withBus.path().toLocal8Bit(), ""},
+           {"", without.path().toLocal8Bit(), "disabled:"},
+           {"", "", "disabled:"}}) {
+    qputenv("DBUS_SESSION_BUS_ADDRESS", named);
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    qt::StayOffAbsentSessionBus();
+    EXPECT_EQ(qgetenv("DBUS_SESSION_BUS_ADDRESS"), used) << runtime.toStdString();
+  }
+  ::close(socket);
+  qputenv("XDG_RUNTIME_DIR", runtimeBefore);
 }
 
 TEST(EmbeddedResources, ServeTheFirmwareContainerAndNothingForOtherNames) {
@@ -101,6 +162,7 @@ int main(int argc, char** argv) {
   QTemporaryDir runtime;
   qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
   if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+  qvx::qt::StayOffAbsentSessionBus();
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   testing::InitGoogleTest(&argc, argv);

@@ -11,6 +11,7 @@
 #include "app/form_layout.h"
 #include "image/firmware_image.h"
 #include "ui/win32/dpi.h"
+#include "ui/win32/message_box.h"
 #include "ui/win32/resource_ids.h"
 #include "ui/win32/resource_loader.h"
 #include "ui/win32/wide_text.h"
@@ -81,6 +82,32 @@ TEST(Layout, EveryTextFitsItsControlAtEachDpi) {
     DeleteObject(SelectObject(dc, old));
   }
   DeleteDC(dc);
+}
+
+// Centred in a work area that need not start at 0 (another monitor, a taskbar at the top); a
+// window larger than the area keeps its top-left corner, and so its caption, inside it.
+TEST(Placement, CentresInTheWorkArea) {
+  struct Case {
+    RECT area;
+    SIZE size;
+    POINT at;
+  };
+  for (const Case& c : {Case{{0, 0, 1024, 768}, {400, 300}, {312, 234}},
+                        Case{{-1920, 40, 0, 1080}, {401, 301}, {-1161, 409}},
+                        Case{{100, 50, 900, 650}, {1000, 700}, {100, 50}}}) {
+    const POINT at = CentredIn(c.area, c.size);
+    EXPECT_EQ(std::pair(at.x, at.y), std::pair(c.at.x, c.at.y)) << c.area.left << " " << c.size.cx;
+  }
+}
+
+// Each box's icon and modality as the form gives them.
+TEST(Boxes, StyleOfEachKind) {
+  EXPECT_EQ(BoxStyle({"Quorvex hardware not found!", "USB Error!"}),
+            static_cast<UINT>(MB_OK | MB_APPLMODAL));
+  EXPECT_EQ(BoxStyle({"Step 2", "Quorvex Updater", true, true}),
+            static_cast<UINT>(MB_OK | MB_SYSTEMMODAL | MB_ICONSTOP));
+  EXPECT_EQ(BoxStyle({"x", "y", true, false}),
+            static_cast<UINT>(MB_OK | MB_APPLMODAL | MB_ICONSTOP));
 }
 
 }  // namespace

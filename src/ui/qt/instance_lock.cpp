@@ -17,7 +17,10 @@ bool InstanceLock::TryAcquire() {
 }
 
 QString InstanceLock::DefaultPath() {
-  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  // Unset, Qt would pick a folder of its own and say so on standard error.
+  QString folder = qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")
+                       ? QString()
+                       : QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
   if (folder.isEmpty()) {
     folder = QDir::tempPath();
   }

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "app/startup.h"
+#include "board/demo_rack.h"
 #include "link/system_driver.h"
+#include "ui/qt/application.h"
 #include "ui/qt/qt_options.h"
 #include "ui/qt/qt_window.h"
 #include "ui/qt/resource_loader.h"
@@ -19,14 +21,18 @@ int main(int argc, char** argv) {
     return *startup.exitStatus;
   }
 
-  QApplication app(argc, argv);
+  qvx::qt::StayOffAbsentSessionBus();
+  const auto app = qvx::qt::StartApplication(argc, argv);
   // The form decides when the program ends (a link failure ends it only after its box).
   QApplication::setQuitOnLastWindowClosed(false);
   // The desktop entry's name, by which a Wayland compositor matches the window to its entry.
   QGuiApplication::setDesktopFileName(QStringLiteral("invalid.quorvex.Updater"));
 
-  qvx::SystemDriver driver;
-  qvx::qt::QtWindow window(driver, std::move(startup.image));
+  qvx::SystemDriver system;
+  qvx::board::DemoRack demo(1, false, qvx::board::DemoFolder());
+  qvx::D2xx* driver = &system;
+  if (startup.demo) driver = &demo;
+  qvx::qt::QtWindow window(*driver, std::move(startup.image), startup.demo);
   window.Form().Form_Load();
   if (window.IsClosed()) return window.Form().ExitStatus();
   return QApplication::exec();

@@ -2,14 +2,17 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <string_view>
 #include <utility>
 
@@ -38,7 +41,8 @@ std::size_t IndexOf(qvx::Button button) {
 
 }  // namespace
 
-QtWindow::QtWindow(D2xx& driver, ResourceLoader loader) : form_(*this, driver, std::move(loader)) {
+QtWindow::QtWindow(D2xx& driver, ResourceLoader loader, bool demo)
+    : form_(*this, driver, std::move(loader), demo) {
   CreateControls();
   setFixedSize(kClientWidth, kClientHeight);
   setWindowIcon(QIcon(QString::fromLatin1(kIconResource)));
@@ -143,6 +147,13 @@ void QtWindow::SetDeviceName(const std::string& text) {
 }
 
 void QtWindow::Show() {
+  // Centred on the screen that holds the pointer, where the platform lets a program place its
+  // windows; Wayland's compositor places them itself, and has no pointer position to give.
+  if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+    if (const QScreen* screen = QGuiApplication::screenAt(QCursor::pos())) {
+      move(screen->availableGeometry().center() - rect().center());
+    }
+  }
   show();
 }
 

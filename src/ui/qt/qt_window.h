@@ -17,7 +17,7 @@ namespace qvx::qt {
 // to the form's logic, which decides everything else.
 class QtWindow : public QWidget, public FormView {
  public:
-  QtWindow(D2xx& driver, ResourceLoader loader);
+  QtWindow(D2xx& driver, ResourceLoader loader, bool demo = false);
 
   fmStart& Form() { return form_; }
 

@@ -1,5 +1,7 @@
 #include "ui/win32/dpi.h"
 
+#include <algorithm>
+
 namespace qvx::win32 {
 namespace {
 
@@ -49,6 +51,20 @@ HFONT CreateMessageFont(int dpi) {
     metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, dpi, SystemDpi());
   }
   return CreateFontIndirectW(&metrics.lfMessageFont);
+}
+
+RECT WorkAreaUnderPointer() {
+  POINT pointer{};
+  GetCursorPos(&pointer);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  GetMonitorInfoW(MonitorFromPoint(pointer, MONITOR_DEFAULTTOPRIMARY), &monitor);
+  return monitor.rcWork;
+}
+
+POINT CentredIn(const RECT& area, SIZE size) {
+  return {std::max(area.left, area.left + (area.right - area.left - size.cx) / 2),
+          std::max(area.top, area.top + (area.bottom - area.top - size.cy) / 2)};
 }
 
 }  // namespace qvx::win32

@@ -15,4 +15,10 @@ SIZE FrameSize(SIZE client, ::DWORD style, int dpi);
 // The system's message font (its message boxes' own) at `dpi`. The caller deletes it.
 HFONT CreateMessageFont(int dpi);
 
+// The work area (the screen less the taskbar) of the monitor that holds the mouse pointer.
+RECT WorkAreaUnderPointer();
+// The top-left corner that centres `size` in `area`; a window larger than the area keeps its
+// top-left corner, and so its caption, inside it.
+POINT CentredIn(const RECT& area, SIZE size);
+
 }  // namespace qvx::win32

@@ -8,6 +8,7 @@
 
 #include "app/startup.h"
 #include "app/texts.h"
+#include "board/demo_rack.h"
 #include "link/system_driver.h"
 #include "ui/win32/message_box.h"
 #include "ui/win32/resource_loader.h"
@@ -27,31 +28,28 @@ std::vector<std::string> Arguments() {
   return arguments;
 }
 
-// An answer on standard output, a refusal on standard error, when the program has them (started
-// from a console or a script); else in a box.
+// Answers and refusals in a box: a window program does not own the console it may be started
+// from, which has shown its prompt again and dropped the status before the program could write.
 void Say(const std::string& text, int status) {
-  HANDLE stream = GetStdHandle(status == 0 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-  const std::string line = text + "\n";
-  DWORD written = 0;
-  if (stream == nullptr || stream == INVALID_HANDLE_VALUE ||
-      WriteFile(stream, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) == FALSE) {
-    qvx::win32::ShowMessageBox(nullptr, status == 0
-                                            ? qvx::Message(text, qvx::text::kApplicationTitle)
-                                            : qvx::StopBox(text));
-  }
+  qvx::win32::ShowMessageBox(nullptr,
+                             qvx::Message(text, qvx::text::kApplicationTitle, status != 0));
 }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int /*show*/) {
-  qvx::Startup startup = qvx::ParseStartup(Arguments(), qvx::win32::LoadProgramResource);
+  qvx::Startup startup =
+      qvx::ParseStartup(Arguments(), qvx::win32::LoadProgramResource, {}, qvx::AnswersIn::Box);
   if (startup.exitStatus) {
     Say(startup.message, *startup.exitStatus);
     return *startup.exitStatus;
   }
-  qvx::SystemDriver driver;
-  qvx::win32::Win32Window window(instance, driver, std::move(startup.image));
+  qvx::SystemDriver system;
+  qvx::board::DemoRack demo(1, false, qvx::board::DemoFolder());
+  qvx::D2xx* driver = &system;
+  if (startup.demo) driver = &demo;
+  qvx::win32::Win32Window window(instance, *driver, std::move(startup.image), startup.demo);
   window.Form().Form_Load();
   // A failed start-up check has ended the program before any event loop ran.
   if (window.IsClosed()) return window.Form().ExitStatus();

@@ -4,10 +4,13 @@
 
 namespace qvx::win32 {
 
+UINT BoxStyle(const Message& message) {
+  return MB_OK | (message.systemModal ? MB_SYSTEMMODAL : MB_APPLMODAL) |
+         (message.stopIcon ? MB_ICONSTOP : 0U);
+}
+
 void ShowMessageBox(HWND owner, const Message& message) {
-  UINT style = MB_OK | (message.systemModal ? MB_SYSTEMMODAL : MB_APPLMODAL);
-  if (message.stopIcon) style |= MB_ICONSTOP;
-  MessageBoxW(owner, Wide(message.text).c_str(), Wide(message.title).c_str(), style);
+  MessageBoxW(owner, Wide(message.text).c_str(), Wide(message.title).c_str(), BoxStyle(message));
 }
 
 }  // namespace qvx::win32

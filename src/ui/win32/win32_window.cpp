@@ -18,8 +18,6 @@ namespace {
 constexpr wchar_t kWindowClass[] = L"fmStart";
 // A fixed border: the operator cannot resize the window.
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-// Button ids stay clear of IDOK and IDCANCEL, which the dialog manager sends for Enter and
-// Escape: this window has no default or cancel button.
 constexpr int kFirstButtonId = 100;
 constexpr int kLongestPath = 32768;
 
@@ -42,8 +40,8 @@ void SetText(HWND control, const std::string& text) {
 
 }  // namespace
 
-Win32Window::Win32Window(HINSTANCE instance, D2xx& driver, ResourceLoader loader)
-    : instance_(instance), form_(*this, driver, std::move(loader)) {
+Win32Window::Win32Window(HINSTANCE instance, D2xx& driver, ResourceLoader loader, bool demo)
+    : instance_(instance), form_(*this, driver, std::move(loader), demo) {
   const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
                                       ICC_PROGRESS_CLASS | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
@@ -64,15 +62,17 @@ Win32Window::Win32Window(HINSTANCE instance, D2xx& driver, ResourceLoader loader
   type.hIconSm = icon(GetSystemMetrics(SM_CXSMICON));
   RegisterClassExW(&type);
 
-  // Hidden until the start-up checks have passed; the form shows it. Sized once the screen it
-  // is on, and so its DPI, is known.
-  window_ = CreateWindowExW(0, kWindowClass, L"", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                            kClientWidth, kClientHeight, nullptr, nullptr, instance_, this);
+  // Hidden until the start-up checks have passed; the form shows it. First placed on the
+  // monitor that holds the mouse pointer, where the operator is looking, so that it has that
+  // monitor's DPI from the start; then sized for that DPI and centred in its work area.
+  const RECT work = WorkAreaUnderPointer();
+  window_ = CreateWindowExW(0, kWindowClass, L"", kWindowStyle, work.left, work.top, kClientWidth,
+                            kClientHeight, nullptr, nullptr, instance_, this);
   const int dpi = WindowDpi(window_);
   const Rect client = Scaled({0, 0, kClientWidth, kClientHeight}, dpi);
   const SIZE frame = FrameSize({client.width, client.height}, kWindowStyle, dpi);
-  SetWindowPos(window_, nullptr, 0, 0, frame.cx, frame.cy,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const POINT at = CentredIn(work, frame);
+  SetWindowPos(window_, nullptr, at.x, at.y, frame.cx, frame.cy, SWP_NOZORDER | SWP_NOACTIVATE);
   CreateControls();
   ApplyDpi(dpi);
 }
@@ -224,15 +224,37 @@ LRESULT Win32Window::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// No button is the window's default (Enter) or cancel (Escape) button, so the dialog manager,
+// which would press the focused button for Enter once Tab has moved to it, is left out. Tab and
+// Shift+Tab move between the buttons shown; Enter and Escape press nothing; Space reaches the
+// focused button, which presses itself.
 void Win32Window::Dispatch(MSG& message) {
   if (message.message == WM_KEYDOWN && window_ != nullptr &&
       (message.hwnd == window_ || IsChild(window_, message.hwnd) != FALSE)) {
     form_.Form_KeyDown(static_cast<std::int16_t>(message.wParam), ShiftState());
+    switch (message.wParam) {
+      case VK_TAB:
+        MoveFocus(GetKeyState(VK_SHIFT) < 0);
+        return;
+      case VK_RETURN:
+      case VK_ESCAPE:
+        return;
+      default:
+        break;
+    }
   }
-  // Tab moves between the buttons, Space presses the focused one.
-  if (window_ != nullptr && IsDialogMessageW(window_, &message) != FALSE) return;
   TranslateMessage(&message);
   DispatchMessageW(&message);
+}
+
+void Win32Window::MoveFocus(bool backwards) {
+  HWND from = GetFocus();
+  HWND to = GetNextDlgTabItem(window_, IsChild(window_, from) != FALSE ? from : nullptr,
+                              backwards ? TRUE : FALSE);
+  if (to == nullptr) return;  // no button shown, as during an update
+  ::SetFocus(to);
+  // The keyboard is in use: the focused button shows its focus frame from now on.
+  SendMessageW(window_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
 }
 
 int Win32Window::Run() {

@@ -16,7 +16,7 @@ namespace qvx::win32 {
 // clicks, keys and closes to the form's logic, which decides everything else.
 class Win32Window : public FormView {
  public:
-  Win32Window(HINSTANCE instance, D2xx& driver, ResourceLoader loader);
+  Win32Window(HINSTANCE instance, D2xx& driver, ResourceLoader loader, bool demo);
   ~Win32Window() override;
   Win32Window(const Win32Window&) = delete;
   Win32Window& operator=(const Win32Window&) = delete;
@@ -54,6 +54,7 @@ class Win32Window : public FormView {
   // Places the controls and sets their font for the window's DPI.
   void ApplyDpi(int dpi);
   void Dispatch(MSG& message);
+  void MoveFocus(bool backwards);
 
   HINSTANCE instance_;
   HWND window_ = nullptr;
