@@ -12,10 +12,14 @@ WERROR     := $(if $(filter true 1 yes,$(CI)),ON,OFF)
 PACKAGES := g++ make cmake ninja-build pkg-config git qt6-base-dev libftdi1-dev \
             libusb-1.0-0-dev libcli11-dev nlohmann-json3-dev libssl-dev \
             libgtest-dev libbenchmark-dev xvfb xauth \
-            imagemagick python3 python3-xlib \
+            imagemagick python3 python3-xlib tmux bash-completion python3-jsonschema \
             dpkg-dev lintian file umockdev python3-gi gir1.2-umockdev-1.0 \
             g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64 \
-            nsis osslsigncode openssl appstream desktop-file-utils librsvg2-bin
+            nsis osslsigncode openssl appstream desktop-file-utils librsvg2-bin \
+            python3-pefile
+
+# Debian's own, which python3-xlib and python3-gi extend.
+PYTHON := /usr/bin/python3
 
 # Sanitizer reports end the run; leaks count as reports.
 TEST_ENV := QT_QPA_PLATFORM=offscreen \
@@ -25,15 +29,28 @@ TEST_ENV := QT_QPA_PLATFORM=offscreen \
 
 # Wine keeps its prefix (about 700 MB) inside the Windows tree, away from the user's own; its
 # offers to install Mono and Gecko have no place in a test run, and neither has its menu builder,
-# which would copy the installer's Start-menu entries into the user's own desktop menus.
+# which would copy the installer's Start-menu entries into the user's own desktop menus. Its
+# server makes a folder of its own in TMPDIR at every start and never removes it: that too stays
+# in the Windows tree, and the tests' temporary files with it.
 WINE_ENV := WINEPREFIX=$(abspath $(WIN_BUILD))/wine WINEDEBUG=-all \
-            WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=d
+            WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=d TMPDIR=$(abspath $(WIN_BUILD))/tmp
 
-.PHONY: all deps build test test-normal test-asan test-windows windows demo demo-cli bench format \
-        clean
+.PHONY: all deps build test test-normal test-asan test-tsan test-windows windows demo demo-cli \
+        bench format clean
+
+# Every test run has a home folder of its own, made afresh in its build tree, with the XDG folders
+# under it; whatever a test leaves there (a D-Bus session's files, caches, Wine's menu entries)
+# fails the run. $(1): the build tree, $(2): the command, run there.
+define in-fresh-home
+	rm -rf $(1)/home && mkdir -p $(1)/home
+	cd $(1) && env -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u XDG_CACHE_HOME -u XDG_STATE_HOME \
+	  HOME=$(abspath $(1))/home $(2); status=$$?; left=$$(find home -mindepth 1); \
+	  if [ -n "$$left" ]; then echo "$(1): the tests wrote into their home folder:"; echo "$$left"; \
+	  exit 1; fi; exit $$status
+endef
 
 define run-tests
-	cd $(1) && env $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
+	$(call in-fresh-home,$(1),env $(TEST_ENV) ctest --output-on-failure -j $(JOBS))
 endef
 
 all: build
@@ -48,8 +65,10 @@ deps:
 	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
+# The benchmarks are built here too, though only make bench runs them, so that none goes stale.
 $(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVX_WERROR=$(WERROR)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVX_WERROR=$(WERROR) \
+	  -DQVX_BUILD_BENCH=ON
 
 $(ASAN_BUILD)/build.ninja: | deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQVX_WERROR=$(WERROR) \
@@ -58,9 +77,10 @@ $(ASAN_BUILD)/build.ninja: | deps
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Lint builds the normal tree too, so it runs after the tests, never beside them under make -j.
+# clang-tidy stays in make lint: over this tree it takes about ten minutes on two cores, which
+# would take make test past twenty. The quick checks run here, after the builds they read.
 test: test-normal test-asan test-windows
-	$(MAKE) lint fuzz-smoke
+	$(MAKE) format-check cppcheck fuzz-smoke
 
 test-normal: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -69,6 +89,23 @@ test-normal: deps $(BUILD)/build.ninja
 test-asan: deps $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	$(call run-tests,$(ASAN_BUILD))
+
+# The threads of the station and of --all under ThreadSanitizer, in a tree of its own: the
+# command line's station tests over the virtual board, the real program over the drop-in library,
+# and the station and flash --all over libftdi1 on the USB testbed. Only what those tests run is
+# built; any report ends the run and fails it.
+TSAN_BUILD ?= build-tsan
+TSAN_TESTS := ^(Cli[.].*(Watch|Interrupt).*|Cli[.]FourBoards.*|cli_under_fire|usb[.](station|command_line).*)$$
+TSAN_ENV   := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+$(TSAN_BUILD)/build.ninja: | deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVX_WERROR=$(WERROR) \
+	  -DQVX_TSAN=ON
+
+test-tsan: deps $(TSAN_BUILD)/build.ninja
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target quorvex qvx_dropin qvx-pack cli_tests
+	cd $(TSAN_BUILD) && env $(TEST_ENV) $(TSAN_ENV) ctest --output-on-failure -j $(JOBS) \
+	  --no-tests=error -R '$(TSAN_TESTS)'
 
 # The Windows programs, cross-built with MinGW-w64, and their installer and zip.
 $(WIN_BUILD)/build.ninja: | deps
@@ -86,18 +123,12 @@ windows: deps $(WIN_BUILD)/build.ninja
 #
 # The programs, installer and uninstaller are signed with a throw-away certificate made here, and
 # the end-to-end test checks each signature against it (a real certificate comes from the
-# environment: tools/sign_windows.sh). The run must leave the home folder as it found it: what
-# it could leave there, the entries of Wine's menu builder (which name the prefix they come from)
-# or a prefix of Wine's own, is listed before and after. Entries that other checkouts' Wine runs
-# write meanwhile name other prefixes, so they do not count.
+# environment: tools/sign_windows.sh). Wine's session and the tests have a fresh home folder of
+# their own, which they must leave empty: no menu entries from Wine's menu builder, no prefix.
 TEST_SIGN := $(abspath $(WIN_BUILD))/test-signing
 TEST_SIGN_ENV := QVX_SIGN_CERT=$(TEST_SIGN)/cert.pem QVX_SIGN_KEY=$(TEST_SIGN)/key.pem \
                  QVX_SIGN_PASS=throw-away QVX_SIGN_CA=$(TEST_SIGN)/cert.pem QVX_SIGN_PKCS12= \
                  QVX_SIGN_TIMESTAMP=
-HOME_WATCH := $(addprefix $(HOME)/,.config/menus .local/share/applications .local/share/icons \
-                .local/share/mime Desktop)
-home-listing = { grep -rlsF "$(abspath $(WIN_BUILD))/wine" $(HOME_WATCH); ls -d $(HOME)/.wine; } \
-               2>/dev/null | sort
 
 test-windows: deps $(WIN_BUILD)/build.ninja
 	rm -rf $(TEST_SIGN) && mkdir -p $(TEST_SIGN)
@@ -105,24 +136,24 @@ test-windows: deps $(WIN_BUILD)/build.ninja
 	  -addext extendedKeyUsage=codeSigning -addext keyUsage=critical,digitalSignature \
 	  -passout pass:throw-away -keyout $(TEST_SIGN)/key.pem -out $(TEST_SIGN)/cert.pem 2>/dev/null
 	env $(TEST_SIGN_ENV) $(MAKE) --no-print-directory windows
-	$(home-listing) > $(WIN_BUILD)/home-before.txt
-	mkdir -p $(WIN_BUILD)/wine
-	env -u DISPLAY $(WINE_ENV) wineserver -p </dev/null >/dev/null 2>&1
-	env -u DISPLAY $(WINE_ENV) wine wineboot </dev/null >/dev/null 2>&1
-	cd $(WIN_BUILD) && env -u DISPLAY -u WAYLAND_DISPLAY $(WINE_ENV) $(TEST_SIGN_ENV) ctest \
-	  --output-on-failure -j $(JOBS); status=$$?; env $(WINE_ENV) wineserver -k; exit $$status
-	@$(home-listing) | diff $(WIN_BUILD)/home-before.txt - \
-	  || { echo "test-windows: the Windows tests changed the home folder (above)"; exit 1; }
-	@echo "test-windows: home folder unchanged"
+	rm -rf $(WIN_BUILD)/tmp && mkdir -p $(WIN_BUILD)/wine $(WIN_BUILD)/tmp
+	$(call in-fresh-home,$(WIN_BUILD),env -u DISPLAY -u WAYLAND_DISPLAY $(WINE_ENV) sh -c '\
+	  wineserver -p </dev/null >/dev/null 2>&1; wine wineboot </dev/null >/dev/null 2>&1; \
+	  env $(TEST_SIGN_ENV) ctest --output-on-failure -j $(JOBS); status=$$?; wineserver -k; \
+	  exit $$status')
 
-# The program against the drop-in virtual board, at a pace a person can follow.
+# The program against the drop-in virtual board, at a pace a person can follow. Without a
+# display, the window on a virtual X server worked by the end-to-end test's operator, and a
+# screenshot of each state.
+DEMO_SHOTS := $(abspath $(BUILD))/demo
 demo: build
-	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
-	  echo "make demo: no display here (neither DISPLAY nor WAYLAND_DISPLAY is set)."; \
-	  echo "To run it under a virtual X server:  xvfb-run -a make demo"; \
-	  exit 1; \
+	@if [ -n "$$DISPLAY" ] || [ -n "$$WAYLAND_DISPLAY" ]; then \
+	  env LD_LIBRARY_PATH=$(abspath $(BUILD))/dropin QVX_BOARD_TIMING=demo $(BUILD)/quorvex-updater; \
+	else \
+	  echo "make demo: no display here; the window runs on a virtual X server, worked by a script:"; \
+	  rm -rf $(DEMO_SHOTS) && $(PYTHON) tools/demo_window.py $(BUILD)/quorvex-updater \
+	    $(abspath $(BUILD))/dropin $(DEMO_SHOTS); \
 	fi
-	env LD_LIBRARY_PATH=$(abspath $(BUILD))/dropin QVX_BOARD_TIMING=demo $(BUILD)/quorvex-updater
 
 # The command line against four demo boards, whose flash lasts from one command to the next:
 # list, flash --all, verify --all. No display needed.
@@ -149,29 +180,51 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(WIN_BUILD)
 
 # `make install` honours DESTDIR; PREFIX=/usr puts the udev rule where udev reads it.
 PREFIX        ?= /usr/local
 PACKAGE_BUILD ?= build-package
 
-.PHONY: install package
+.PHONY: install package reproducible
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX) --strip
 
+# The packages' dates are the last commit's, so that one commit always builds the same bytes:
+# CPack gives every file that time.
+package reproducible: export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct)
+
 # Debian's hardening flags; CMake reads no CPPFLAGS, so they ride along in the compiler flags.
+# Warnings are errors here: a distribution's build log should show none.
 $(PACKAGE_BUILD)/build.ninja: | deps
 	eval "$$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)" && \
 	CFLAGS="$$CPPFLAGS $$CFLAGS" CXXFLAGS="$$CPPFLAGS $$CXXFLAGS" \
-	cmake -S . -B $(PACKAGE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQVX_WERROR=$(WERROR) \
+	cmake -S . -B $(PACKAGE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQVX_WERROR=ON \
 	  -DQVX_BUILD_TESTS=OFF
 
 package: deps $(PACKAGE_BUILD)/build.ninja
 	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
 	rm -f $(PACKAGE_BUILD)/*.deb
 	cd $(PACKAGE_BUILD) && cpack
-	lintian --fail-on error,warning $(PACKAGE_BUILD)/*.deb
+	# lintian leaves temporary files behind; they stay in the build tree, not in /tmp.
+	mkdir -p $(PACKAGE_BUILD)/lintian-tmp
+	TMPDIR=$(abspath $(PACKAGE_BUILD))/lintian-tmp lintian --fail-on error,warning $(PACKAGE_BUILD)/*.deb
+
+# The packages built twice from scratch, in the same place, a build apart; both sets of checksums
+# must agree. Not part of make test: it takes two whole builds.
+REPRO_BUILD ?= build-reproducible
+reproducible: deps
+	rm -rf $(REPRO_BUILD)
+	for n in 1 2; do \
+	  rm -rf $(REPRO_BUILD)/tree && \
+	  $(MAKE) --no-print-directory package PACKAGE_BUILD=$(REPRO_BUILD)/tree && \
+	  mkdir -p $(REPRO_BUILD)/$$n && mv $(REPRO_BUILD)/tree/*.deb $(REPRO_BUILD)/$$n/ || exit 1; \
+	done
+	cd $(REPRO_BUILD) && for n in 1 2; do (cd $$n && sha256sum *.deb) > $$n.sha256; done && \
+	cat 1.sha256 && diff 1.sha256 2.sha256 >/dev/null \
+	  || { echo "reproducible: the two builds differ:"; diff 1.sha256 2.sha256; exit 1; }
+	@echo "reproducible: both builds gave the same packages (SOURCE_DATE_EPOCH=$$SOURCE_DATE_EPOCH)"
 
 # --- Hardening: fuzzing, static analysis, coverage, memcheck ---------------------------------
 
@@ -183,7 +236,7 @@ FUZZ_TARGETS   := image link board_protocol
 FUZZ_SECONDS   ?= 60
 SMOKE_SECONDS  ?= 5
 
-.PHONY: fuzz fuzz-smoke lint coverage memcheck
+.PHONY: fuzz fuzz-smoke lint cppcheck format-check coverage memcheck
 
 # Core libraries and fuzz targets only, with clang; neither Qt nor GoogleTest is needed here.
 $(FUZZ_BUILD)/build.ninja: | deps
@@ -218,8 +271,9 @@ fuzz-smoke: deps $(FUZZ_BUILD)/build.ninja
 # over all of them on their own, with Qt's and Windows' macros known.
 LINT_FILES = $(shell git ls-files 'src/*.cpp' 'tools/*.cpp')
 WIN_LINT_FILES = $(shell git ls-files 'src/ui/win32/*.cpp') src/link/dynamic_library.cpp \
-                 src/cli/terminal.cpp src/cli/link_log.cpp src/cli/interrupt.cpp src/cli/main.cpp \
-                 src/image/file_io.cpp
+                 src/cli/platform/terminal.cpp src/cli/platform/interrupt.cpp \
+                 src/cli/platform/hook.cpp src/cli/output/link_log.cpp src/cli/main.cpp \
+                 src/board/demo_rack.cpp src/image/file_io.cpp
 LINUX_LINT_FILES = $(filter-out $(shell git ls-files 'src/ui/win32/*.cpp'),$(LINT_FILES))
 
 define clang-tidy
@@ -228,16 +282,23 @@ define clang-tidy
 	@echo "clang-tidy ($(1)): $(words $(2)) files, clean"
 endef
 
-lint: build $(WIN_BUILD)/build.ninja
+lint: build $(WIN_BUILD)/build.ninja format-check cppcheck
 	$(call clang-tidy,$(BUILD),$(LINUX_LINT_FILES))
 	inc=$$(x86_64-w64-mingw32-g++-posix -print-file-name=include)/c++ && \
 	$(call clang-tidy,$(WIN_BUILD),$(WIN_LINT_FILES),-extra-arg=--target=x86_64-w64-mingw32 \
 	  -extra-arg=-isystem$$inc -extra-arg=-isystem$$inc/x86_64-w64-mingw32)
+
+cppcheck: deps
 	@mkdir -p $(BUILD)/cppcheck
 	cppcheck --std=c++20 --language=c++ --library=qt --library=windows -I src $(LINT_FILES) \
 	  --enable=warning,performance,portability --inline-suppr --error-exitcode=1 -q -j $(JOBS) \
 	  --cppcheck-build-dir=$(BUILD)/cppcheck
 	@echo "cppcheck: clean"
+
+# Every C++ file as clang-format would leave it.
+format-check: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+	@echo "clang-format: clean"
 
 # Line and branch coverage of src/ by the whole test suite; HTML in $(COVERAGE_BUILD)/coverage/.
 # The compiler checks CMake compiled with --coverage leave data of their own; they are skipped.
@@ -251,7 +312,7 @@ coverage: deps
 	  -DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage
 	cmake --build $(COVERAGE_BUILD) -j $(JOBS)
 	find $(COVERAGE_BUILD) -name '*.gcda' -delete
-	cd $(COVERAGE_BUILD) && env $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
+	$(call run-tests,$(COVERAGE_BUILD))
 	mkdir -p $(COVERAGE_BUILD)/coverage
 	$(GCOVR) --html-details $(COVERAGE_BUILD)/coverage/index.html \
 	  --txt $(COVERAGE_BUILD)/coverage/src.txt --print-summary

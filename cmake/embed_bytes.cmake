@@ -4,7 +4,7 @@ file(READ "${INPUT}" hex HEX)
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
 file(WRITE "${OUTPUT}"
   "// Generated from ${INPUT}; do not edit.\n"
-  "#include \"cli/embedded_firmware.h\"\n"
+  "#include \"cli/platform/embedded_firmware.h\"\n"
   "namespace qvx::cli {\n"
   "namespace {\n"
   "constexpr std::uint8_t kBytes[] = {${bytes}};\n"

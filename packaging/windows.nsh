@@ -1,8 +1,9 @@
 ; What the installer adds to CPack's template, included from its defines (windows.cmake sets
-; QVX_VERSION, QVX_VERSION_TEXT, QVX_INSTALLER_NAME, QVX_UNINSTALL_KEY, QVX_VENDOR_KEY and
-; QVX_SIGN first): the installer's version block, signing, the option to put the installation
-; folder on the system PATH, the console shortcut, the size the uninstall entry shows, and an
-; uninstall that leaves no trace in the registry.
+; QVX_VERSION, QVX_VERSION_TEXT, QVX_INSTALLER_NAME without .exe, QVX_UNINSTALL_KEY,
+; QVX_VENDOR_KEY, QVX_SIGN and QVX_UNINSTALLER_VERSION first): the version blocks of the
+; installer and the uninstaller, signing, the pictures' place and the branding line, the option
+; to put the installation folder on the system PATH, the install log, the console shortcut, the
+; size the uninstall entry shows, and an uninstall that leaves no trace in the registry.
 
 !include FileFunc.nsh
 !include LogicLib.nsh
@@ -17,12 +18,21 @@ VIAddVersionKey /LANG=1033 CompanyName "Quorvex"
 VIAddVersionKey /LANG=1033 LegalCopyright "Copyright 2026 The Quorvex Updater developers"
 VIAddVersionKey /LANG=1033 FileVersion "${QVX_VERSION_TEXT}"
 VIAddVersionKey /LANG=1033 ProductVersion "${QVX_VERSION_TEXT}"
-VIAddVersionKey /LANG=1033 OriginalFilename "${QVX_INSTALLER_NAME}"
+VIAddVersionKey /LANG=1033 InternalName "${QVX_INSTALLER_NAME}"
+VIAddVersionKey /LANG=1033 OriginalFilename "${QVX_INSTALLER_NAME}.exe"
 
-; The installer and the uninstaller it carries are signed as makensis writes them, when the
-; environment names a certificate.
+; makensis gives the uninstaller the installer's version block; it gets its own (its own
+; description and file name) before it is signed. The installer and the uninstaller it carries
+; are signed as makensis writes them, when the environment names a certificate.
+!uninstfinalize '${QVX_UNINSTALLER_VERSION} "%1"' = 0
 !finalize '"${QVX_SIGN}" "%1"' = 0
 !uninstfinalize '"${QVX_SIGN}" "%1"' = 0
+
+; The header's picture beside the page's title, on the right; the product, not the build
+; tool, in the line above the buttons (written here: CPack's own setting adds a /TRIM option,
+; which makensis takes on Windows only).
+!define MUI_HEADERIMAGE_RIGHT
+BrandingText "Quorvex Updater ${QVX_VERSION}"
 
 ; --- The system PATH ----------------------------------------------------------------------
 ; Changed with NSIS's own registry calls, whose strings hold NSIS_MAX_STRLEN - 1 characters. A
@@ -37,6 +47,7 @@ Var QvxPathBox
 Var QvxPath      ; the system PATH as read
 Var QvxEntry     ; the entry looked for
 Var QvxAt        ; its offset in ";$QvxPath;"; -1 if absent, -2 if the PATH was not read whole
+Var QvxLog       ; the install log, in the installation folder
 
 !macro QvxPathFunctions UN
   ; Windows compares paths regardless of case, and so does LogicLib's ==.
@@ -112,17 +123,34 @@ Function QvxOptionsPageLeave
 FunctionEnd
 
 !define QVX_PATH_TOO_LONG "The system PATH is too long to be changed safely here, so it is left as it is."
+; The installer's status when the programs are installed but the PATH could not take the entry.
+!define QVX_PATH_LEFT_STATUS 3
+
+; A line of the details list and of the install log.
+!macro QvxLog text
+  DetailPrint "${text}"
+  FileWriteUTF16LE $QvxLog "${text}$\r$\n"
+!macroend
 
 !macro QvxInstall
+  FileOpen $QvxLog "$INSTDIR\install.log" w
+  FileWriteUTF16LE /BOM $QvxLog "Quorvex Updater ${QVX_VERSION} installed in $INSTDIR.$\r$\n"
   Call QvxPathDefault
-  ${If} $QvxAddToPath == 1
+  ${If} $QvxAddToPath != 1
+    !insertmacro QvxLog "The system PATH is left as it is, as chosen."
+  ${Else}
     StrCpy $QvxEntry $INSTDIR
     Call QvxFindEntry
-    ${If} $QvxAt == -1
+    ${If} $QvxAt >= 0
+      !insertmacro QvxLog "The system PATH already holds $INSTDIR."
+    ${ElseIf} $QvxAt == -1
+      ; After a PATH that ends in ";" the entry ends in one too: the uninstaller takes the entry
+      ; out with the separator after it, and so gives back the PATH as it was.
       StrCpy $R9 $QvxPath 1 -1
       ${If} $QvxPath == ""
-      ${OrIf} $R9 == ";"
-        StrCpy $R9 "$QvxPath$INSTDIR"
+        StrCpy $R9 $INSTDIR
+      ${ElseIf} $R9 == ";"
+        StrCpy $R9 "$QvxPath$INSTDIR;"
       ${Else}
         StrCpy $R9 "$QvxPath;$INSTDIR"
       ${EndIf}
@@ -133,19 +161,24 @@ FunctionEnd
         StrCpy $QvxPath $R9
         Call QvxWritePath
         WriteRegStr SHCTX "${QVX_UNINSTALL_KEY}" "QvxPathEntry" $INSTDIR
+        !insertmacro QvxLog "Added $INSTDIR to the system PATH."
       ${EndIf}
     ${EndIf}
     ${If} $QvxAt == -2
-      MessageBox MB_OK|MB_ICONEXCLAMATION \
-          "${QVX_PATH_TOO_LONG} To run quorvex.exe from any console, add $INSTDIR to it." /SD IDOK
+      StrCpy $R9 "${QVX_PATH_TOO_LONG} To run quorvex.exe from any console, add $INSTDIR to it."
+      !insertmacro QvxLog $R9
+      SetErrorLevel ${QVX_PATH_LEFT_STATUS}
+      MessageBox MB_OK|MB_ICONEXCLAMATION $R9 /SD IDOK
     ${EndIf}
   ${EndIf}
-  ; Apps & features shows it, in KiB.
-  ${GetSize} "$INSTDIR" "/S=0K" $R9 $R8 $R7
+  FileClose $QvxLog
+  ; Apps & features shows it, in KiB: the files of the one section that installs them.
+  SectionGetSize 0 $R9
   WriteRegDWORD SHCTX "${QVX_UNINSTALL_KEY}" "EstimatedSize" $R9
 !macroend
 
 !macro QvxUninstall
+  Delete "$INSTDIR\install.log"
   ClearErrors
   ReadRegStr $QvxEntry SHCTX "${QVX_UNINSTALL_KEY}" "QvxPathEntry"
   ${IfNot} ${Errors}
@@ -154,11 +187,13 @@ FunctionEnd
     ${If} $QvxAt == -2
       MessageBox MB_OK|MB_ICONEXCLAMATION "${QVX_PATH_TOO_LONG} Remove $QvxEntry from it." /SD IDOK
     ${ElseIf} $QvxAt >= 0
-      ; ";entry" cut out of ";PATH;", then the separators added at either end.
+      ; "entry;" cut out of ";PATH;" (its separator before stays), then the separators added at
+      ; either end.
       StrCpy $R9 ";$QvxPath;"
-      StrCpy $R8 $R9 $QvxAt
-      StrLen $R7 ";$QvxEntry"
-      IntOp $R7 $R7 + $QvxAt
+      IntOp $R7 $QvxAt + 1
+      StrCpy $R8 $R9 $R7
+      StrLen $R6 "$QvxEntry;"
+      IntOp $R7 $R7 + $R6
       StrCpy $R9 $R9 "" $R7
       StrCpy $R9 "$R8$R9" -1
       StrCpy $QvxPath $R9 "" 1
