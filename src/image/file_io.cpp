@@ -35,6 +35,10 @@ constexpr int kReadFlags = _O_RDONLY | _O_BINARY | _O_NOINHERIT;
 constexpr int kCreateFlags = _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT;
 constexpr int kAppendFlags = _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT;
 constexpr int kReadAppendFlags = _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT;
+// The C library hands out the system's handle as an integer.
+HANDLE HandleOf(int fd) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(fd));  // NOLINT(performance-no-int-to-ptr)
+}
 int OpenFile(const fs::path& path, int flags) {
   return _wopen(path.c_str(), flags, _S_IREAD | _S_IWRITE);
 }
@@ -56,10 +60,7 @@ long long AppendSome(int fd, const std::uint8_t* data, std::size_t count) {
   OVERLAPPED atEnd{};
   atEnd.Offset = atEnd.OffsetHigh = 0xFFFFFFFF;
   ::DWORD written = 0;
-  // The C library hands out the system's handle as an integer.
-  const auto handle =
-      reinterpret_cast<HANDLE>(_get_osfhandle(fd));  // NOLINT(performance-no-int-to-ptr)
-  if (!WriteFile(handle, data, static_cast<::DWORD>(std::min<std::size_t>(count, INT_MAX)),
+  if (!WriteFile(HandleOf(fd), data, static_cast<::DWORD>(std::min<std::size_t>(count, INT_MAX)),
                  &written, &atEnd)) {
     errno = EIO;
     return -1;
@@ -77,11 +78,9 @@ bool LastByteIs(int fd, long long size, char byte) {
 // Beyond any byte a record reaches, so that a reader is never kept out; the system drops it
 // when the handle closes.
 void LockForAppend(int fd) {
-  OVERLAPPED far{};
-  far.OffsetHigh = 0x7FFFFFFF;
-  const auto handle =
-      reinterpret_cast<HANDLE>(_get_osfhandle(fd));  // NOLINT(performance-no-int-to-ptr)
-  LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &far);
+  OVERLAPPED beyond{};
+  beyond.OffsetHigh = 0x7FFFFFFF;
+  LockFileEx(HandleOf(fd), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &beyond);
 }
 int CloseFile(int fd) {
   return _close(fd);
