@@ -70,8 +70,8 @@ class Station {
       : context_(context), options_(options) {}
 
   Status Run() {
-    context_.errors.Say(
-        "waiting for boards; each is flashed and verified once per plug-in; Ctrl-C ends");
+    // Within 80 columns with the program's name before it.
+    context_.errors.Say("waiting for boards to flash and verify, once per plug-in; Ctrl-C ends");
     Status status = Status::Succeeded;
     while (!context_.interrupted && !((Enough() || stopped_) && Running() == 0)) {
       const Listing listing = ListDevices(context_.driver);
