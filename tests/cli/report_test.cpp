@@ -184,6 +184,7 @@ TEST_F(Report, CountsEachBoardOnce) {
        R"({"records":{"counted":1}})"},
       {{mixed}, {"@0", "--operator", "bob"}, R"({"records":{"counted":0},"images":[]})"},
       {{mixed}, {"@0", "--since", "2026-02-30"}, R"({"status":2})"},
+      {{mixed}, {"@0", "--since", "2026-12-1/"}, R"({"status":2})"},
       {{mixed}, {"@0", "--until", "2026-12-07T24:00"}, R"({"status":2})"},
       {{mixed}, {"@0", "--image", "1.x"}, R"({"status":2})"},
   };

@@ -204,6 +204,7 @@ class Sequence {
         if (!lied && !std::equal(flash.begin(), flash.end(), dumped.begin() + 8)) {
           return std::string("the dump is not the flash");
         }
+        if (b_.events.done != b_.events.blocks) return std::string("the dump's bar did not fill");
         break;
       }
       case Op::Update:
