@@ -152,7 +152,7 @@ TEST_F(Cli, UsageErrorsSayWhatIsWrongInOneLine) {
   };
   using Case = std::pair<std::vector<std::string>, std::string>;
   for (const auto& [args, line] : std::vector<Case>{
-           {{"flsh"}, "unknown command 'flsh' (did you mean 'flash'?); see 'quorvex --help'"},
+           {{"fsh"}, "unknown command 'fsh' (did you mean 'flash'?); see 'quorvex --help'"},
            {{"--", "flsh"}, "unknown command 'flsh' (did you mean 'flash'?); see 'quorvex --help'"},
            {{"flash", "--all", "--expect", "x"}, with(expect, "x")},
            {{"flash", "--all", "--expect", "0x10"}, with(expect, "0x10")},
@@ -324,6 +324,16 @@ TEST_F(Cli, InterruptEndsEveryUpdateAtItsNextBlockAndClosesEveryLink) {
   rack_.Board(0).AfterCommand("RF", 2, [] { InterruptFlag() = true; });
   EXPECT_EQ(Run({"verify", "--serial", "QVX00001"}), 130);
   EXPECT_TRUE(out_.str().ends_with("  interrupted\n")) << out_.str();
+  // The station stops while a board is still inside a driver call: it waits for the board.
+  InterruptFlag() = false;
+  rack_.Board(0).AfterCommand("WF", 2, [] {
+    InterruptFlag() = true;
+    std::this_thread::sleep_for(200ms);
+  });
+  EXPECT_EQ(Run({"watch"}), 130);
+  EXPECT_FALSE(rack_.Board(0).IsOpen());
+  const std::string board = out_.str().substr(out_.str().find("\nQVX00001 "));
+  EXPECT_TRUE(board.substr(0, board.find('\n', 1)).ends_with(" interrupted")) << out_.str();
 }
 
 // Records as the station writes them, by serial number: the lines of the file, each parsed.
