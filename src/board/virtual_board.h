@@ -99,7 +99,6 @@ class VirtualBoard : public D2xx {
   int Opens() const;
   int Closes() const;
   bool IsOpen() const;
-  std::size_t PendingReplyBytes() const { return rx_.size(); }
   const std::string& SerialNumber() const { return serialNumber_; }
   const std::string& Port() const { return port_; }
   bool Attached() const { return attached_; }
