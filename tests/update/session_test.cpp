@@ -6,6 +6,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/fixtures.h"
@@ -22,12 +23,16 @@ std::vector<std::string> Seen(const board::VirtualBoard& board, std::size_t from
   std::vector<std::string> seen;
   for (std::size_t i = from; i < board.Commands().size(); ++i) {
     const board::Command& c = board.Commands()[i];
-    const bool purge = c.mnemonic == "PURGE";
-    const bool plain = c.mnemonic == "SI" || c.mnemonic == "EX";
-    seen.push_back(purge ? "P" + std::to_string(c.operand)
-                   : plain
-                       ? c.mnemonic + (c.mnemonic == "EX" ? " " + std::to_string(c.operand) : "")
-                       : c.mnemonic + " " + std::to_string(c.address));
+    // Appended piece by piece: MinGW's GCC 12 takes `"P" + std::string` for an overlapping copy.
+    std::string word = c.mnemonic == "PURGE" ? std::string("P") : c.mnemonic;
+    if (c.mnemonic == "PURGE") {
+      word.append(std::to_string(c.operand));
+    } else if (c.mnemonic == "EX") {
+      word.append(" ").append(std::to_string(c.operand));
+    } else if (c.mnemonic != "SI") {
+      word.append(" ").append(std::to_string(c.address));
+    }
+    seen.push_back(std::move(word));
   }
   return seen;
 }

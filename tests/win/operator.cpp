@@ -62,7 +62,8 @@ int wmain(int argc, wchar_t** argv) {
       GetWindowRect(s.window, &frame);
       GetClientRect(s.window, &client);
       MapWindowPoints(s.window, nullptr, reinterpret_cast<POINT*>(&client), 2);
-      MONITORINFO monitor{sizeof(MONITORINFO)};
+      MONITORINFO monitor{};
+      monitor.cbSize = sizeof(monitor);
       GetMonitorInfoW(MonitorFromWindow(s.window, MONITOR_DEFAULTTONEAREST), &monitor);
       for (const auto& [name, r] :
            {std::pair{"frame", frame}, {"client", client}, {"work", monitor.rcWork}})
