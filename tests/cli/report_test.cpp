@@ -106,7 +106,7 @@ TEST_F(Report, CountsEachBoardOnce) {
                          "\n";
   const std::string mixed =
       Rec(0) + Rec(0, R"("serial":"S2","result":"failed","step":1)") +
-      Rec(1, R"("serial":"S3","lot":"L1","workOrder":"W1","operator":"ann")") +
+      Rec(1, R"("serial":"S3","lot":"L1","workOrder":"W1","operator":"ann","later":[{"a":[]},2])") +
       Rec(3, R"("serial":"S4","host":"h2","image":{"sha256":")" + std::string(64, 'b') +
                  R"(","version":"1.7"})");
   const struct {

@@ -42,8 +42,9 @@ def reads(bed):
     chip = bed.plug()
     chip.board.flash[:] = os.urandom(len(chip.board.flash))
     flash = chip.board.flash.hex()  # two digits a byte, four an address unit
-    # No transfer size of 0; an empty write; a read that gets nothing, then one that gets half.
-    session(bed, OPEN, ("u0", "6"), ("w", "0"), ("r8", "0 "), SI, ("t1000", "0"), ("r8", REPLY),
+    # Transfer sizes in whole packets, from one; an empty write; a read that gets nothing, then
+    # one that gets half.
+    session(bed, OPEN, ("u0", "6"), ("u65", "6"), ("u64", "0"), ("u65536", "0"), ("w", "0"), ("r8", "0 "), SI, ("t1000", "0"), ("r8", REPLY),
             ("t0", "0"), rf(0x1234, 512), ("r2048", "0 " + flash[0x1234 * 4:][:4096]),
             # A 100-byte reply read 4 bytes at a time: libftdi1 keeps the rest until a purge.
             rf(0x40, 25), ("r4", "0 " + flash[0x100:0x108]), ("p1", "0"), ("t100", "0"),
